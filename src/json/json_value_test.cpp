@@ -1,0 +1,163 @@
+#include "json/json_value.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace tolvex {
+namespace {
+
+// A value that writes its name into a log when it is released.
+class RecordingValue : public JsonValue {
+ public:
+  RecordingValue(std::vector<std::string>* log, std::string name)
+      : JsonValue(JsonKind::Number), log_(log), name_(std::move(name)) {}
+  void release() override {
+    log_->push_back(name_);
+    delete this;
+  }
+
+ private:
+  std::vector<std::string>* log_;
+  std::string name_;
+};
+
+std::vector<std::string> keysOf(const JsonObject& object) {
+  std::vector<std::string> keys;
+  for (uint32_t i = 0; i < object.memberCount(); ++i) keys.push_back(object.memberKey(i));
+  return keys;
+}
+
+TEST(JsonObject, OrdersKeysByUnsignedBytes) {
+  Owned<JsonObject> object(new JsonObject);
+  for (const char* key : {"b", "a", "B", "", "ab", "\xC3\xA9", "z", "a\x7F"})
+    EXPECT_TRUE(object->addMember(key, nullValue()));
+  const std::vector<std::string> expected = {"", "B", "a", "ab", "a\x7F", "b", "z", "\xC3\xA9"};
+  EXPECT_EQ(expected, keysOf(*object));
+}
+
+TEST(JsonObject, KeysAreCountedBytes) {
+  Owned<JsonObject> object(new JsonObject);
+  Owned<JsonString> first(new JsonString("first"));
+  Owned<JsonString> second(new JsonString("second"));
+  ASSERT_TRUE(object->addMember(std::string("a\0b", 3), first.release()));
+  ASSERT_TRUE(object->addMember(std::string("a\0c", 3), second.release()));
+  ASSERT_EQ(2u, object->memberCount());
+  EXPECT_EQ(std::string("a\0b", 3), object->memberKey(0));
+  EXPECT_EQ("second",
+            static_cast<const JsonString&>(object->member(std::string("a\0c", 3))).text);
+  EXPECT_EQ(undefinedValue(), &object->member("a"));
+}
+
+TEST(JsonObject, FirstValueForAKeyStays) {
+  Owned<JsonObject> object(new JsonObject);
+  Owned<JsonNumber> first(new JsonNumber(NumberForm::Unsigned, 1));
+  const JsonValue* kept = first.get();
+  ASSERT_TRUE(object->addMember("a", first.release()));
+  Owned<JsonNumber> second(new JsonNumber(NumberForm::Unsigned, 2));
+  EXPECT_FALSE(object->addMember("a", second.get()));  // still ours: released by `second`
+  EXPECT_EQ(1u, object->memberCount());
+  EXPECT_EQ(kept, &object->member("a"));
+}
+
+TEST(JsonObject, MissingMemberIsTheSharedUndefinedValue) {
+  Owned<JsonObject> object(new JsonObject);
+  EXPECT_EQ(0u, object->memberCount());
+  EXPECT_EQ(undefinedValue(), &object->member("files"));
+  object->addMember("a", trueValue());
+  EXPECT_EQ(undefinedValue(), &object->member("b"));
+  EXPECT_EQ(undefinedValue(), &object->member(""));
+  EXPECT_EQ(JsonKind::Undefined, object->member("b").kind);
+  EXPECT_EQ(1u, object->memberCount());
+}
+
+TEST(JsonObject, PositionalAccessFollowsInsertions) {
+  Owned<JsonObject> object(new JsonObject);
+  object->addMember("m", trueValue());
+  object->addMember("x", falseValue());
+  EXPECT_EQ("x", object->memberKey(1));
+  object->addMember("a", nullValue());  // shifts every position by one
+  EXPECT_EQ("m", object->memberKey(1));
+  EXPECT_EQ(trueValue(), &object->memberValue(1));
+  EXPECT_EQ("a", object->memberKey(0));  // backwards after forwards
+  EXPECT_EQ(falseValue(), &object->memberValue(2));
+  EXPECT_EQ("", object->memberKey(3));
+  EXPECT_EQ(undefinedValue(), &object->memberValue(3));
+}
+
+TEST(JsonObject, ManyMembersInReverseOrder) {
+  Owned<JsonObject> object(new JsonObject);
+  const uint32_t count = 100000;
+  for (uint32_t i = count; i-- > 0;) {
+    char key[16];
+    std::snprintf(key, sizeof key, "%08u", i);
+    object->addMember(key, new JsonNumber(NumberForm::Unsigned, i));
+  }
+  ASSERT_EQ(count, object->memberCount());
+  for (uint32_t i = 0; i < count; ++i) {
+    const JsonValue& value = object->memberValue(i);
+    ASSERT_EQ(i, static_cast<const JsonNumber&>(value).unsignedValue());
+  }
+}
+
+TEST(JsonRelease, ContainersReleaseChildrenInOrder) {
+  std::vector<std::string> log;
+  Owned<JsonObject> object(new JsonObject);
+  Owned<JsonArray> array(new JsonArray);
+  array->append(new RecordingValue(&log, "element 0"));
+  array->append(nullValue());
+  array->append(new RecordingValue(&log, "element 2"));
+  object->addMember("b", new RecordingValue(&log, "member b"));
+  object->addMember("c", array.release());
+  object->addMember("a", new RecordingValue(&log, "member a"));
+  object.reset();
+  const std::vector<std::string> expected = {"member a", "member b", "element 0", "element 2"};
+  EXPECT_EQ(expected, log);
+}
+
+TEST(JsonRelease, SharedInstancesSurviveRelease) {
+  Owned<JsonArray> array(new JsonArray);
+  for (int i = 0; i < 3; ++i) array->append(nullValue());
+  array.reset();
+  for (JsonValue* shared : std::vector<JsonValue*>{undefinedValue(), nullValue(), falseValue(),
+                                                   trueValue()}) {
+    shared->release();
+    shared->release();
+  }
+  EXPECT_EQ(JsonKind::Null, nullValue()->kind);
+  EXPECT_EQ(JsonKind::Undefined, undefinedValue()->kind);
+  EXPECT_EQ(0, falseValue()->value);
+  EXPECT_EQ(1, trueValue()->value);
+  EXPECT_EQ(nullValue(), nullValue());
+}
+
+TEST(JsonNumber, PayloadReadsInEveryForm) {
+  JsonNumber real(NumberForm::Real, 0xBFF8000000000000u);
+  EXPECT_EQ(-1.5, real.realValue());
+  JsonNumber negative(NumberForm::Signed, 0xFFFFFFFFFFFFFFFEu);
+  EXPECT_EQ(-2, negative.signedValue());
+  EXPECT_EQ(0xFFFFFFFFFFFFFFFEu, negative.unsignedValue());
+}
+
+TEST(JsonDocument, MemberNeedsAnObjectRoot) {
+  JsonDocument document;
+  EXPECT_EQ(undefinedValue(), &document.member("files"));
+  document.root = new JsonArray;
+  EXPECT_EQ(undefinedValue(), &document.member("files"));
+  document.reset();
+  EXPECT_EQ(nullptr, document.root);
+  document.root = new JsonString("files");
+  EXPECT_EQ(undefinedValue(), &document.member("files"));
+  document.reset();
+
+  JsonObject* object = new JsonObject;
+  object->addMember("files", trueValue());
+  document.root = object;
+  EXPECT_EQ(trueValue(), &document.member("files"));
+  EXPECT_EQ(undefinedValue(), &document.member("file"));
+}
+
+}  // namespace
+}  // namespace tolvex
