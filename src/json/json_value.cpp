@@ -29,14 +29,18 @@ int64_t JsonNumber::signedValue() const {
 }
 
 JsonArray::~JsonArray() {
-  for (JsonValue* element : elements) element->release();
+  for (JsonValue* element : elements)
+    element->release();
 }
 
-void JsonArray::append(JsonValue* value) { elements.push_back(value); }
+void JsonArray::append(JsonValue* value) {
+  elements.push_back(value);
+}
 
 JsonObject::~JsonObject() {
   // Every value goes before any key: the map itself is torn down after this body.
-  for (auto& member : members) member.second->release();
+  for (auto& member : members)
+    member.second->release();
 }
 
 bool JsonObject::addMember(std::string_view key, JsonValue* value) {
@@ -54,7 +58,8 @@ void JsonObject::seekMember(uint32_t index) const {
     cursor = members.begin();
     cursorIndex = 0;
   }
-  for (; cursorIndex < index; ++cursorIndex) ++cursor;
+  for (; cursorIndex < index; ++cursorIndex)
+    ++cursor;
 }
 
 const std::string& JsonObject::memberKey(uint32_t index) const {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tolvex {
@@ -67,8 +68,8 @@ class JsonNumber : public JsonValue {
   JsonNumber(NumberForm numberForm, uint64_t payloadBits)
       : JsonValue(JsonKind::Number), form(numberForm), payload(payloadBits) {}
 
-  double realValue() const;      // the payload read as binary64 (meaningful for Real)
-  int64_t signedValue() const;   // the payload in two's complement (meaningful for Signed)
+  double realValue() const;     // the payload read as binary64 (meaningful for Real)
+  int64_t signedValue() const;  // the payload in two's complement (meaningful for Signed)
   uint64_t unsignedValue() const { return payload; }
 
   const NumberForm form;
@@ -78,7 +79,7 @@ class JsonNumber : public JsonValue {
 // The decoded bytes of a string literal; any byte, NUL included, is content.
 class JsonString : public JsonValue {
  public:
-  explicit JsonString(std::string_view bytes) : JsonValue(JsonKind::String), text(bytes) {}
+  explicit JsonString(std::string bytes) : JsonValue(JsonKind::String), text(std::move(bytes)) {}
 
   const std::string text;
 };
@@ -93,6 +94,8 @@ class JsonArray : public JsonValue {
   // caller still owns `value`.
   void append(JsonValue* value);
   size_t elementCount() const { return elements.size(); }
+  // Borrowed; `index` must be below elementCount().
+  const JsonValue& element(size_t index) const { return *elements[index]; }
 
  private:
   std::vector<JsonValue*> elements;

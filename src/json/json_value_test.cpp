@@ -26,7 +26,8 @@ class RecordingValue : public JsonValue {
 
 std::vector<std::string> keysOf(const JsonObject& object) {
   std::vector<std::string> keys;
-  for (uint32_t i = 0; i < object.memberCount(); ++i) keys.push_back(object.memberKey(i));
+  for (uint32_t i = 0; i < object.memberCount(); ++i)
+    keys.push_back(object.memberKey(i));
   return keys;
 }
 
@@ -46,8 +47,7 @@ TEST(JsonObject, KeysAreCountedBytes) {
   ASSERT_TRUE(object->addMember(std::string("a\0c", 3), second.release()));
   ASSERT_EQ(2u, object->memberCount());
   EXPECT_EQ(std::string("a\0b", 3), object->memberKey(0));
-  EXPECT_EQ("second",
-            static_cast<const JsonString&>(object->member(std::string("a\0c", 3))).text);
+  EXPECT_EQ("second", static_cast<const JsonString&>(object->member(std::string("a\0c", 3))).text);
   EXPECT_EQ(undefinedValue(), &object->member("a"));
 }
 
@@ -119,10 +119,11 @@ TEST(JsonRelease, ContainersReleaseChildrenInOrder) {
 
 TEST(JsonRelease, SharedInstancesSurviveRelease) {
   Owned<JsonArray> array(new JsonArray);
-  for (int i = 0; i < 3; ++i) array->append(nullValue());
+  for (int i = 0; i < 3; ++i)
+    array->append(nullValue());
   array.reset();
-  for (JsonValue* shared : std::vector<JsonValue*>{undefinedValue(), nullValue(), falseValue(),
-                                                   trueValue()}) {
+  for (JsonValue* shared :
+       std::vector<JsonValue*>{undefinedValue(), nullValue(), falseValue(), trueValue()}) {
     shared->release();
     shared->release();
   }

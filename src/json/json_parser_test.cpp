@@ -1,0 +1,292 @@
+#include "json/json_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "json/json_value.h"
+
+namespace tolvex {
+namespace {
+
+// A compact, exact rendering of a tree: numbers carry their form (U, S, R), strings show
+// bytes outside printable ASCII as \xHH, object members come in key order.
+std::string describe(const JsonValue& value) {
+  char buffer[64];
+  switch (value.kind) {
+    case JsonKind::Undefined:
+      return "undefined";
+    case JsonKind::Null:
+      return "null";
+    case JsonKind::Boolean:
+      return static_cast<const JsonBoolean&>(value).value ? "true" : "false";
+    case JsonKind::Number: {
+      const auto& number = static_cast<const JsonNumber&>(value);
+      if (number.form == NumberForm::Unsigned)
+        std::snprintf(buffer, sizeof buffer, "U%llu", (unsigned long long)number.unsignedValue());
+      else if (number.form == NumberForm::Signed)
+        std::snprintf(buffer, sizeof buffer, "S%lld", (long long)number.signedValue());
+      else
+        std::snprintf(buffer, sizeof buffer, "R%.17g", number.realValue());
+      return buffer;
+    }
+    case JsonKind::String: {
+      std::string out = "\"";
+      for (unsigned char c : static_cast<const JsonString&>(value).text) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+          out += char(c);
+        } else {
+          std::snprintf(buffer, sizeof buffer, "\\x%02X", c);
+          out += buffer;
+        }
+      }
+      return out + "\"";
+    }
+    case JsonKind::Array: {
+      const auto& array = static_cast<const JsonArray&>(value);
+      std::string out = "[";
+      for (size_t i = 0; i < array.elementCount(); ++i)
+        out += (i ? "," : "") + describe(array.element(i));
+      return out + "]";
+    }
+    case JsonKind::Object: {
+      const auto& object = static_cast<const JsonObject&>(value);
+      std::string out = "{";
+      for (uint32_t i = 0; i < object.memberCount(); ++i) {
+        JsonString key(object.memberKey(i));
+        out += (i ? "," : "") + describe(key) + ":" + describe(object.memberValue(i));
+      }
+      return out + "}";
+    }
+  }
+  return "?";
+}
+
+using Recogniser = bool (*)(std::string_view&, JsonValue*&);
+
+struct Outcome {
+  bool ok;
+  std::string value;  // describe() of what was stored, "-" when the slot was left alone
+  std::string left;
+};
+
+Outcome run(Recogniser recognise, const std::string& input) {
+  std::string_view text(input);
+  JsonValue* slot = nullptr;
+  bool ok = recognise(text, slot);
+  Owned<JsonValue> owned(slot);
+  return {ok, slot ? describe(*slot) : "-", std::string(text)};
+}
+
+struct Case {
+  std::string input;
+  bool ok;
+  std::string value;
+  std::string left;
+};
+
+void expectOutcomes(Recogniser recognise, const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    Outcome outcome = run(recognise, c.input);
+    EXPECT_EQ(c.ok, outcome.ok);
+    EXPECT_EQ(c.value, outcome.value);
+    EXPECT_EQ(c.left, outcome.left);
+  }
+}
+
+TEST(ParseString, DecodesEscapesAndPassesRawBytes) {
+  expectOutcomes(parseString, {
+                                  {R"("")", true, R"("")", ""},
+                                  {R"( "abc" , )", true, R"("abc")", " , "},
+                                  {R"("a\"b")", true, R"("a"b")", ""},
+                                  {R"("\/")", true, R"("/")", ""},
+                                  {R"("a\\")", true, R"("a\x5C")", ""},
+                                  {R"("\b\f\n\r\t")", true, R"("\x08\x0C\x0A\x0D\x09")", ""},
+                                  {R"("\u0041")", true, R"("A")", ""},
+                                  {R"("\u00e9")", true, R"("\xC3\xA9")", ""},
+                                  {R"("\u00E9ab")", true, R"("\xC3\xA9ab")", ""},
+                                  {R"("\u07FF")", true, R"("\xDF\xBF")", ""},
+                                  {R"("\u0800")", true, R"("\xE0\xA0\x80")", ""},
+                                  {R"("\u20AC")", true, R"("\xE2\x82\xAC")", ""},
+                                  {R"("\uFFFF")", true, R"("\xEF\xBF\xBF")", ""},
+                                  {R"("\uD83D\uDE00")", true, R"("\xED\xA0\xBD\xED\xB8\x80")", ""},
+                                  {R"("\u0000")", true, R"("\x00")", ""},
+                                  {R"("\u00411")", true, R"("A1")", ""},
+                                  {"\"tab\there\nnl\"", true, R"("tab\x09here\x0Anl")", ""},
+                                  {std::string("\"a\0b\xFF\"", 6), true, R"("a\x00b\xFF")", ""},
+                                  {R"("a"b")", true, R"("a")", "b\""},
+                                  // Failures leave the text alone.
+                                  {R"("\u12")", false, "-", R"("\u12")"},
+                                  {R"("\u12G4")", false, "-", R"("\u12G4")"},
+                                  {R"("\x41")", false, "-", R"("\x41")"},
+                                  {R"("\'")", false, "-", R"("\'")"},
+                                  {R"("\U0041")", false, "-", R"("\U0041")"},
+                                  {R"("\N")", false, "-", R"("\N")"},
+                                  {R"("abc)", false, "-", R"("abc)"},
+                                  {R"("abc\)", false, "-", R"("abc\)"},
+                                  {R"("abc\")", false, "-", R"("abc\")"},
+                                  {R"("\u00)", false, "-", R"("\u00)"},
+                                  {"'a'", false, "-", "'a'"},
+                                  {"", false, "-", ""},
+                                  {"\f\"a\"", false, "-", "\f\"a\""},
+                              });
+}
+
+TEST(ParseArray, ElementsInTextOrder) {
+  expectOutcomes(
+      parseArray,
+      {
+          {"[]", true, "[]", ""},
+          {"[ \r\n ]x", true, "[]", "x"},
+          {"[1,2]", true, "[U1,U2]", ""},
+          {" [ null , true,false,\"s\",[[]],{\"k\":-1} ] ,", true,
+           "[null,true,false,\"s\",[[]],{\"k\":S-1}]", " ,"},
+          // What a failed attempt leaves: no bracket, and what it parsed is gone.
+          {"[1,]", false, "-", "]"},
+          {"[,1]", false, "-", ",1]"},
+          {"[1 2]", false, "-", " 2]"},
+          {"[1,2", false, "-", ""},
+          {"[1 {}", false, "-", " {}"},
+          {"[[1 {}]", true, "[{}]", ""},  // the inner array fails; an object takes the "{}"
+          {"[\"a\" ", false, "-", " "},
+          {"{}", false, "-", "{}"},
+          {"", false, "-", ""},
+      });
+}
+
+TEST(ParseObject, MembersInKeyOrderFirstValueWins) {
+  expectOutcomes(
+      parseObject,
+      {
+          {"{}", true, "{}", ""},
+          {"{ \"a\" : 1 }", true, "{\"a\":U1}", ""},
+          {"{\"b\":1,\"a\":2,\"B\":3,\"\":4}", true, "{\"\":U4,\"B\":U3,\"a\":U2,\"b\":U1}", ""},
+          {"{\"a\":1,\"a\":2}", true, "{\"a\":U1}", ""},
+          {"{\"a\":[1],\"a\":{\"x\":[2]}}", true, "{\"a\":[U1]}", ""},
+          {"{\"a\\u0000b\":1,\"a\":2}", true, "{\"a\":U2,\"a\\x00b\":U1}", ""},
+          {"{\"\\u00e9\":1,\"z\":2}", true, "{\"z\":U2,\"\\xC3\\xA9\":U1}", ""},
+          {"{\"a\":1,}", false, "-", "}"},
+          {"{a:1}", false, "-", "a:1}"},
+          {"{\"a\" 1}", false, "-", " 1}"},
+          {"{\"a\":}", false, "-", "}"},
+          {"{\"a\":1", false, "-", ""},
+          {"{\"a\":1 \"b\":2}", false, "-", " \"b\":2}"},
+          {"{1:2}", false, "-", "1:2}"},
+          {"[]", false, "-", "[]"},
+      });
+}
+
+TEST(ParseValue, TriesRecognisersInOrder) {
+  expectOutcomes(parseValue, {
+                                 {"null", true, "null", ""},
+                                 {"  -1.5e1x", true, "R-15", "x"},
+                                 {"\"s\"", true, "\"s\"", ""},
+                                 {"[1 {}", true, "{}",
+                                  ""},  // the array attempt fails, the object takes what it left
+                                 {"[{\"a\":1}{\"b\":2}", true, "{\"b\":U2}", ""},
+                                 {"[[1 {}]", true, "[{}]", ""},
+                                 {"[1,[2 {\"c\":3}]]", true, "[U1,{\"c\":U3}]", "]"},
+                                 {"[1 2", false, "-", " 2"},
+                                 {"+1", false, "-", "+1"},
+                                 {"", false, "-", ""},
+                             });
+}
+
+struct DocumentCase {
+  std::string text;
+  bool ok;
+  std::string root;  // "-" when the document holds no root
+};
+
+TEST(ParseDocument, OneValueThenOnlyWhitespace) {
+  const DocumentCase cases[] = {
+      {"   {\"files\":{}}  \r\n", true, "{\"files\":{}}"},
+      {"{\"files\":{}} \t ", true, "{\"files\":{}}"},
+      {"null", true, "null"},
+      {"1", true, "U1"},
+      {"\"s\"", true, "\"s\""},
+      {"[1 {}", true, "{}"},
+      {"[{\"a\":1}{\"b\":2}", true, "{\"b\":U2}"},
+      {"{} x", false, "{}"},  // the value was parsed; the document still owns it
+      {"{}\f", false, "{}"},
+      {std::string("{}\0", 3), false, "{}"},
+      {"{}\v", false, "{}"},
+      {"012", false, "U0"},
+      {"[1,2", false, "-"},
+      {"", false, "-"},
+      {" \t\r\n", false, "-"},
+      {"\xEF\xBB\xBF{}", false, "-"},
+  };
+  for (const DocumentCase& c : cases) {
+    SCOPED_TRACE(c.text);
+    JsonDocument document;
+    EXPECT_EQ(c.ok, parseDocument(c.text, document));
+    EXPECT_EQ(c.root, document.root ? describe(*document.root) : "-");
+  }
+}
+
+TEST(ParseDocument, ResetsTheDocumentFirst) {
+  JsonDocument document;
+  ASSERT_TRUE(parseDocument("{\"files\":{\"a\":[1,2,3]}}", document));
+  EXPECT_FALSE(parseDocument("", document));
+  EXPECT_EQ(nullptr, document.root);
+  ASSERT_TRUE(parseDocument("[\"x\"]", document));
+  ASSERT_TRUE(parseDocument("[\"y\"]", document));  // the first array is released
+  EXPECT_EQ("[\"y\"]", describe(*document.root));
+}
+
+std::string repeat(const std::string& piece, size_t times) {
+  std::string out;
+  out.reserve(piece.size() * times);
+  for (size_t i = 0; i < times; ++i)
+    out += piece;
+  return out;
+}
+
+TEST(ParseDocument, NestingIsBoundedAt1024OpenContainers) {
+  const size_t bound = maxOpenContainers;
+  const DocumentCase cases[] = {
+      {repeat("[", bound) + repeat("]", bound), true, ""},
+      {repeat("[", bound + 1) + repeat("]", bound + 1), false, ""},
+      {repeat("{\"a\":", bound) + "1" + repeat("}", bound), true, ""},
+      {repeat("{\"a\":", bound + 1) + "1" + repeat("}", bound + 1), false, ""},
+      {repeat("[{\"\":", bound / 2) + "0" + repeat("}]", bound / 2), true, ""},
+      // Without the bound the innermost array would fail at "{" and hand "{}" to an object
+      // attempt; with it the whole text fails as soon as the 1025th container opens.
+      {repeat("[", bound + 1) + "1 {}" + repeat("]", bound), false, ""},
+      // At the bound itself the failed innermost array closes before the object opens.
+      {repeat("[", bound) + "1 {}" + repeat("]", bound - 1), true, ""},
+      {repeat("[", 100000), false, ""},
+      {repeat("[{\"\":", 50000), false, ""},
+  };
+  for (const DocumentCase& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 12) + "... of " + std::to_string(c.text.size()) + " bytes");
+    JsonDocument document;
+    EXPECT_EQ(c.ok, parseDocument(c.text, document));
+    EXPECT_EQ(c.ok, document.root != nullptr);
+  }
+}
+
+TEST(ParseDocument, LargeFlatObjectInReverseKeyOrder) {
+  const uint32_t count = 200000;
+  std::string text = "{";
+  for (uint32_t i = count; i-- > 0;) {
+    char member[40];
+    std::snprintf(member, sizeof member, "\"k%07u\":%u%s", i, i, i ? "," : "");
+    text += member;
+  }
+  text += "}";
+  JsonDocument document;
+  ASSERT_TRUE(parseDocument(text, document));
+  const auto& object = static_cast<const JsonObject&>(*document.root);
+  ASSERT_EQ(count, object.memberCount());
+  for (uint32_t i = 0; i < count; ++i) {
+    ASSERT_EQ(i, static_cast<const JsonNumber&>(object.memberValue(i)).unsignedValue());
+  }
+  EXPECT_EQ("k0000000", object.memberKey(0));
+}
+
+}  // namespace
+}  // namespace tolvex
