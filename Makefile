@@ -6,7 +6,7 @@ export CMAKE_GENERATOR ?= Ninja
 endif
 export CMAKE_BUILD_PARALLEL_LEVEL ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all release sanitize test demo clean
+.PHONY: all release sanitize test demo bench clean
 
 all: release
 
@@ -24,6 +24,10 @@ test: release sanitize
 	ctest --preset sanitize || status=1; \
 	ctest --preset release || status=1; \
 	exit $$status
+
+# Benchmarks (never part of the tests): the header parser against other JSON parsers.
+bench: release
+	./build/release/tolvex_json_bench
 
 clean:
 	rm -rf build

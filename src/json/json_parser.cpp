@@ -1,44 +1,15 @@
 #include "json/json_parser.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "json/json_value.h"
 
 namespace tolvex {
 namespace {
-
-// What one parse shares across its nesting levels.
-class ParseState {
- public:
-  // Counts a container as open; false, for good, once one too many would be open.
-  bool open() {
-    if (openContainers == maxOpenContainers) tooDeep = true;
-    if (tooDeep) return false;
-    ++openContainers;
-    return true;
-  }
-  void close() { --openContainers; }
-  // Once the bound is hit, nothing more is tried: the whole text fails.
-  bool gaveUp() const { return tooDeep; }
-
- private:
-  size_t openContainers = 0;
-  bool tooDeep = false;
-};
-
-// Closes the container counted by ParseState::open() on every way out.
-class OpenContainer {
- public:
-  explicit OpenContainer(ParseState& state) : state_(state) {}
-  OpenContainer(const OpenContainer&) = delete;
-  OpenContainer& operator=(const OpenContainer&) = delete;
-  ~OpenContainer() { state_.close(); }
-
- private:
-  ParseState& state_;
-};
 
 int hexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -114,23 +85,22 @@ size_t decodeEscape(std::string_view text, size_t at, std::string& out) {
 bool scanString(std::string_view text, size_t open, std::string& scratch, std::string_view& decoded,
                 bool& escaped, size_t& end) {
   const char* const base = text.data();
+  const size_t size = text.size();
   size_t from = open + 1;
   escaped = false;
   for (;;) {
-    // Without a quotation mark anywhere ahead the literal can never end.
-    auto quote = static_cast<const char*>(std::memchr(base + from, '"', text.size() - from));
-    if (quote == nullptr) return false;
-    size_t close = size_t(quote - base);
-    auto backslash = static_cast<const char*>(std::memchr(base + from, '\\', close - from));
-    size_t stop = backslash == nullptr ? close : size_t(backslash - base);
-    if (!escaped && backslash != nullptr) {
+    size_t stop = from;
+    while (stop < size && base[stop] != '"' && base[stop] != '\\')
+      ++stop;
+    if (stop == size) return false;  // unterminated
+    if (!escaped && base[stop] == '\\') {
       scratch.clear();
       escaped = true;
     }
     if (escaped) scratch.append(base + from, stop - from);
-    if (backslash == nullptr) {
-      decoded = escaped ? std::string_view(scratch) : text.substr(open + 1, close - open - 1);
-      end = close + 1;
+    if (base[stop] == '"') {
+      decoded = escaped ? std::string_view(scratch) : text.substr(open + 1, stop - open - 1);
+      end = stop + 1;
       return true;
     }
     from = decodeEscape(text, stop, scratch);
@@ -138,104 +108,244 @@ bool scanString(std::string_view text, size_t open, std::string& scratch, std::s
   }
 }
 
-bool parseValueIn(std::string_view& text, JsonValue*& slot, ParseState& state);
+// One parse: the text, the nesting count, and the parts of the containers being built.
+// Elements and members wait on stacks shared by all nesting levels (a container's own begin
+// where it opened) and each container is made in one allocation when it closes. The stacks
+// own what waits on them.
+class Parser {
+ public:
+  explicit Parser(std::string_view& text) : text_(text) {}
+  Parser(const Parser&) = delete;
+  Parser& operator=(const Parser&) = delete;
+  ~Parser() {
+    for (JsonValue* element : elements_)
+      element->release();
+    for (const PendingMember& member : members_)
+      member.value->release();
+  }
 
-bool parseArrayIn(std::string_view& text, JsonValue*& slot, ParseState& state) {
-  size_t p = firstNonWhitespace(text);
-  if (p == text.size() || text[p] != '[') return false;
-  if (!state.open()) return false;
-  OpenContainer counted(state);
-  Owned<JsonArray> array(new JsonArray);
-  text.remove_prefix(p + 1);
-  size_t next = firstNonWhitespace(text);
-  if (next < text.size() && text[next] == ']') {
-    text.remove_prefix(next + 1);
-    slot = array.release();
+  bool value(JsonValue*& slot);
+  bool array(JsonValue*& slot);
+  bool object(JsonValue*& slot);
+
+ private:
+  // A member waiting for its object to close. The key views the text itself (`text` set) or,
+  // when it held escapes, escapedKeys_ from `offset` on: that buffer may still move.
+  struct PendingMember {
+    const char* text;
+    size_t offset;
+    size_t length;
+    JsonValue* value;
+  };
+
+  // Counts a container as open; false, for good, once one too many would be open.
+  bool open() {
+    if (openContainers_ == maxOpenContainers) tooDeep_ = true;
+    if (tooDeep_) return false;
+    ++openContainers_;
     return true;
   }
-  for (;;) {
-    JsonValue* element = nullptr;
-    if (!parseValueIn(text, element, state)) return false;
-    Owned<JsonValue> held(element);
-    array->append(element);
-    held.release();
-    next = firstNonWhitespace(text);
-    if (next == text.size()) return false;
-    if (text[next] == ']') {
-      text.remove_prefix(next + 1);
-      slot = array.release();
-      return true;
-    }
-    if (text[next] != ',') return false;
-    text.remove_prefix(next + 1);
-  }
-}
+  bool closeArray(size_t begin, JsonValue*& slot);
+  bool closeObject(size_t begin, size_t keysBegin, JsonValue*& slot);
+  void dropArray(size_t begin);
+  void dropObject(size_t begin, size_t keysBegin);
 
-bool parseObjectIn(std::string_view& text, JsonValue*& slot, ParseState& state) {
-  size_t p = firstNonWhitespace(text);
-  if (p == text.size() || text[p] != '{') return false;
-  if (!state.open()) return false;
-  OpenContainer counted(state);
-  Owned<JsonObject> object(new JsonObject);
-  text.remove_prefix(p + 1);
-  size_t next = firstNonWhitespace(text);
-  if (next < text.size() && text[next] == '}') {
-    text.remove_prefix(next + 1);
-    slot = object.release();
-    return true;
-  }
-  std::string scratch;
-  for (;;) {
-    // The key views the text or `scratch`; neither changes until the member is added.
-    size_t keyStart = firstNonWhitespace(text);
-    std::string_view key;
-    bool escaped;
-    size_t keyEnd;
-    if (keyStart == text.size() || text[keyStart] != '"' ||
-        !scanString(text, keyStart, scratch, key, escaped, keyEnd))
-      return false;
-    text.remove_prefix(keyEnd);
-    next = firstNonWhitespace(text);
-    if (next == text.size() || text[next] != ':') return false;
-    text.remove_prefix(next + 1);
-    JsonValue* value = nullptr;
-    if (!parseValueIn(text, value, state)) return false;
-    Owned<JsonValue> held(value);
-    if (object->addMember(key, value)) held.release();  // else the first value stays
-    next = firstNonWhitespace(text);
-    if (next == text.size()) return false;
-    if (text[next] == '}') {
-      text.remove_prefix(next + 1);
-      slot = object.release();
-      return true;
-    }
-    if (text[next] != ',') return false;
-    text.remove_prefix(next + 1);
-  }
-}
+  std::string_view& text_;
+  size_t openContainers_ = 0;
+  bool tooDeep_ = false;
+  std::vector<JsonValue*> elements_;
+  std::vector<PendingMember> members_;
+  std::string escapedKeys_;
+  std::string scratch_;
+  std::vector<JsonObject::Entry> entries_;
+  std::vector<JsonValue*> duplicates_;
+};
+
+// Closes a counted container on every way out.
+class OpenContainer {
+ public:
+  explicit OpenContainer(size_t& count) : count_(count) {}
+  OpenContainer(const OpenContainer&) = delete;
+  OpenContainer& operator=(const OpenContainer&) = delete;
+  ~OpenContainer() { --count_; }
+
+ private:
+  size_t& count_;
+};
 
 // The six recognisers start with six different bytes, and the first four fail without
 // touching the text, so the first byte picks the one attempt that can succeed, with one
 // exception: a failed array attempt hands what it left to the object attempt.
-bool parseValueIn(std::string_view& text, JsonValue*& slot, ParseState& state) {
-  size_t p = firstNonWhitespace(text);
-  if (p == text.size()) return false;
-  switch (text[p]) {
+bool Parser::value(JsonValue*& slot) {
+  size_t p = firstNonWhitespace(text_);
+  if (p == text_.size()) return false;
+  switch (text_[p]) {
     case 'n':
-      return parseNull(text, slot);
+      return parseNull(text_, slot);
     case 'f':
     case 't':
-      return parseBool(text, slot);
+      return parseBool(text_, slot);
     case '"':
-      return parseString(text, slot);
+      return parseString(text_, slot);
     case '[':
-      if (parseArrayIn(text, slot, state)) return true;
-      return !state.gaveUp() && parseObjectIn(text, slot, state);
+      if (array(slot)) return true;
+      // Once the nesting bound is hit, nothing more is tried: the whole text fails.
+      return !tooDeep_ && object(slot);
     case '{':
-      return parseObjectIn(text, slot, state);
+      return object(slot);
     default:
-      return parseNumber(text, slot);
+      return parseNumber(text_, slot);
   }
+}
+
+bool Parser::array(JsonValue*& slot) {
+  size_t p = firstNonWhitespace(text_);
+  if (p == text_.size() || text_[p] != '[') return false;
+  if (!open()) return false;
+  OpenContainer counted(openContainers_);
+  const size_t begin = elements_.size();
+  text_.remove_prefix(p + 1);
+  size_t next = firstNonWhitespace(text_);
+  if (next < text_.size() && text_[next] == ']') {
+    text_.remove_prefix(next + 1);
+    return closeArray(begin, slot);
+  }
+  for (;;) {
+    JsonValue* element = nullptr;
+    if (!value(element)) break;
+    Owned<JsonValue> held(element);
+    elements_.push_back(element);
+    held.release();
+    next = firstNonWhitespace(text_);
+    if (next == text_.size()) break;
+    if (text_[next] == ']') {
+      text_.remove_prefix(next + 1);
+      return closeArray(begin, slot);
+    }
+    if (text_[next] != ',') break;
+    text_.remove_prefix(next + 1);
+  }
+  dropArray(begin);
+  return false;
+}
+
+bool Parser::object(JsonValue*& slot) {
+  size_t p = firstNonWhitespace(text_);
+  if (p == text_.size() || text_[p] != '{') return false;
+  if (!open()) return false;
+  OpenContainer counted(openContainers_);
+  const size_t begin = members_.size();
+  const size_t keysBegin = escapedKeys_.size();
+  text_.remove_prefix(p + 1);
+  size_t next = firstNonWhitespace(text_);
+  if (next < text_.size() && text_[next] == '}') {
+    text_.remove_prefix(next + 1);
+    return closeObject(begin, keysBegin, slot);
+  }
+  for (;;) {
+    size_t keyStart = firstNonWhitespace(text_);
+    std::string_view key;
+    bool escaped;
+    size_t keyEnd;
+    if (keyStart == text_.size() || text_[keyStart] != '"' ||
+        !scanString(text_, keyStart, scratch_, key, escaped, keyEnd))
+      break;
+    PendingMember member{key.data(), 0, key.size(), nullptr};
+    if (escaped) {
+      member.text = nullptr;
+      member.offset = escapedKeys_.size();
+      escapedKeys_ += key;
+    }
+    text_.remove_prefix(keyEnd);
+    next = firstNonWhitespace(text_);
+    if (next == text_.size() || text_[next] != ':') break;
+    text_.remove_prefix(next + 1);
+    if (!value(member.value)) break;
+    Owned<JsonValue> held(member.value);
+    members_.push_back(member);
+    held.release();
+    next = firstNonWhitespace(text_);
+    if (next == text_.size()) break;
+    if (text_[next] == '}') {
+      text_.remove_prefix(next + 1);
+      return closeObject(begin, keysBegin, slot);
+    }
+    if (text_[next] != ',') break;
+    text_.remove_prefix(next + 1);
+  }
+  dropObject(begin, keysBegin);
+  return false;
+}
+
+bool Parser::closeArray(size_t begin, JsonValue*& slot) {
+  auto* array = new JsonArray(std::vector<JsonValue*>(elements_.begin() + begin, elements_.end()));
+  elements_.resize(begin);
+  slot = array;
+  return true;
+}
+
+void Parser::dropArray(size_t begin) {
+  for (size_t i = begin; i < elements_.size(); ++i)
+    elements_[i]->release();
+  elements_.resize(begin);
+}
+
+// Sorts stably, for short sequences.
+template <class T, class Less>
+void insertionSort(std::vector<T>& items, Less less) {
+  for (size_t i = 1; i < items.size(); ++i) {
+    T item = items[i];
+    size_t j = i;
+    for (; j > 0 && less(item, items[j - 1]); --j)
+      items[j] = items[j - 1];
+    items[j] = item;
+  }
+}
+
+bool Parser::closeObject(size_t begin, size_t keysBegin, JsonValue*& slot) {
+  entries_.clear();
+  for (size_t i = begin; i < members_.size(); ++i) {
+    const PendingMember& member = members_[i];
+    const char* key = member.text ? member.text : escapedKeys_.data() + member.offset;
+    entries_.push_back({std::string_view(key, member.length), member.value});
+  }
+  auto before = [](const JsonObject::Entry& a, const JsonObject::Entry& b) {
+    return a.key < b.key;
+  };
+  auto notBefore = [](const JsonObject::Entry& a, const JsonObject::Entry& b) {
+    return !(a.key < b.key);
+  };
+  // Headers mostly list keys in order already; otherwise sort, keeping the text's order among
+  // equal keys so that the first value for a key is the one that stays.
+  duplicates_.clear();
+  if (std::adjacent_find(entries_.begin(), entries_.end(), notBefore) != entries_.end()) {
+    if (entries_.size() <= 16)
+      insertionSort(entries_, before);  // a file entry's few members: no buffer needed
+    else
+      std::stable_sort(entries_.begin(), entries_.end(), before);
+    auto kept = entries_.begin();
+    for (auto it = entries_.begin() + 1; it != entries_.end(); ++it) {
+      if (it->key == kept->key)
+        duplicates_.push_back(it->value);
+      else
+        *++kept = *it;
+    }
+    entries_.erase(kept + 1, entries_.end());
+  }
+  JsonObject* object = JsonObject::make(entries_.data(), entries_.size());
+  members_.resize(begin);
+  escapedKeys_.resize(keysBegin);
+  for (JsonValue* duplicate : duplicates_)
+    duplicate->release();
+  slot = object;
+  return true;
+}
+
+void Parser::dropObject(size_t begin, size_t keysBegin) {
+  for (size_t i = begin; i < members_.size(); ++i)
+    members_[i].value->release();
+  members_.resize(begin);
+  escapedKeys_.resize(keysBegin);
 }
 
 }  // namespace
@@ -248,33 +358,29 @@ bool parseString(std::string_view& text, JsonValue*& slot) {
   bool escaped;
   size_t end;
   if (!scanString(text, p, scratch, decoded, escaped, end)) return false;
-  slot = new JsonString(escaped ? std::move(scratch) : std::string(decoded));
+  slot = JsonString::make(decoded);
   text.remove_prefix(end);
   return true;
 }
 
 bool parseArray(std::string_view& text, JsonValue*& slot) {
-  ParseState state;
-  return parseArrayIn(text, slot, state);
+  return Parser(text).array(slot);
 }
 
 bool parseObject(std::string_view& text, JsonValue*& slot) {
-  ParseState state;
-  return parseObjectIn(text, slot, state);
+  return Parser(text).object(slot);
 }
 
 bool parseValue(std::string_view& text, JsonValue*& slot) {
-  ParseState state;
-  return parseValueIn(text, slot, state);
+  return Parser(text).value(slot);
 }
 
 bool parseDocument(std::string_view text, JsonDocument& document) {
   document.reset();
   try {
-    ParseState state;
-    if (!parseValueIn(text, document.root, state)) return false;
+    if (!Parser(text).value(document.root)) return false;
   } catch (const std::bad_alloc&) {
-    return false;  // the parts built so far were released on the way out
+    return false;  // what was built so far was released on the way out
   }
   return firstNonWhitespace(text) == text.size();
 }

@@ -12,6 +12,20 @@ namespace {
 
 // A compact, exact rendering of a tree: numbers carry their form (U, S, R), strings show
 // bytes outside printable ASCII as \xHH, object members come in key order.
+std::string describeBytes(std::string_view bytes) {
+  std::string out = "\"";
+  for (unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      out += char(c);
+    } else {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02X", c);
+      out += escape;
+    }
+  }
+  return out + "\"";
+}
+
 std::string describe(const JsonValue& value) {
   char buffer[64];
   switch (value.kind) {
@@ -31,18 +45,8 @@ std::string describe(const JsonValue& value) {
         std::snprintf(buffer, sizeof buffer, "R%.17g", number.realValue());
       return buffer;
     }
-    case JsonKind::String: {
-      std::string out = "\"";
-      for (unsigned char c : static_cast<const JsonString&>(value).text) {
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-          out += char(c);
-        } else {
-          std::snprintf(buffer, sizeof buffer, "\\x%02X", c);
-          out += buffer;
-        }
-      }
-      return out + "\"";
-    }
+    case JsonKind::String:
+      return describeBytes(static_cast<const JsonString&>(value).text());
     case JsonKind::Array: {
       const auto& array = static_cast<const JsonArray&>(value);
       std::string out = "[";
@@ -54,8 +58,8 @@ std::string describe(const JsonValue& value) {
       const auto& object = static_cast<const JsonObject&>(value);
       std::string out = "{";
       for (uint32_t i = 0; i < object.memberCount(); ++i) {
-        JsonString key(object.memberKey(i));
-        out += (i ? "," : "") + describe(key) + ":" + describe(object.memberValue(i));
+        out += (i ? "," : "") + describeBytes(object.memberKey(i)) + ":" +
+               describe(object.memberValue(i));
       }
       return out + "}";
     }

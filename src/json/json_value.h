@@ -76,38 +76,74 @@ class JsonNumber : public JsonValue {
   const uint64_t payload;
 };
 
+// Strings and objects keep their bytes in the same allocation as themselves; they are made
+// by their make() functions and given up through release() like every value.
+struct TrailingBytes {
+  size_t count;
+};
+
 // The decoded bytes of a string literal; any byte, NUL included, is content.
 class JsonString : public JsonValue {
  public:
-  explicit JsonString(std::string bytes) : JsonValue(JsonKind::String), text(std::move(bytes)) {}
+  // A new string holding a copy of `bytes` (at most 4 GiB - 1 of them).
+  static JsonString* make(std::string_view bytes);
 
-  const std::string text;
+  std::string_view text() const {
+    return std::string_view(reinterpret_cast<const char*>(this) + sizeof(JsonString), length_);
+  }
+
+  static void operator delete(void* memory) { ::operator delete(memory); }
+
+ private:
+  explicit JsonString(uint32_t length) : JsonValue(JsonKind::String), length_(length) {}
+  static void* operator new(size_t size, TrailingBytes extra) {
+    return ::operator new(size + extra.count);
+  }
+  static void operator delete(void* memory, TrailingBytes) { ::operator delete(memory); }
+
+  const uint32_t length_;
 };
 
 // Elements in the order they were appended; releasing the array releases them in that order.
 class JsonArray : public JsonValue {
  public:
   JsonArray() : JsonValue(JsonKind::Array) {}
+  // Takes ownership of every element.
+  explicit JsonArray(std::vector<JsonValue*>&& elements)
+      : JsonValue(JsonKind::Array), elements_(std::move(elements)) {}
   ~JsonArray() override;
 
   // Takes ownership of `value` once it is stored. Should storing throw (no memory), the
   // caller still owns `value`.
   void append(JsonValue* value);
-  size_t elementCount() const { return elements.size(); }
+  size_t elementCount() const { return elements_.size(); }
   // Borrowed; `index` must be below elementCount().
-  const JsonValue& element(size_t index) const { return *elements[index]; }
+  const JsonValue& element(size_t index) const { return *elements_[index]; }
 
  private:
-  std::vector<JsonValue*> elements;
+  std::vector<JsonValue*> elements_;
 };
 
-// Members with unique keys, kept in ascending key order: keys compare as unsigned bytes,
-// a key that is a prefix of another coming first. Insertion and keyed look-up are
-// logarithmic; stepping through the members by increasing position costs constant time
-// per step (the object remembers where the last positional access stood).
+// Members with unique keys, kept in ascending key order: keys compare as unsigned bytes, a
+// key that is a prefix of another coming first. Keyed look-up and addMember() are logarithmic
+// in the number of members; stepping through the positions in increasing order costs
+// constant time per step, and an object made in one go, as the parser makes them, answers
+// any position in constant time.
 class JsonObject : public JsonValue {
  public:
-  JsonObject() : JsonValue(JsonKind::Object), cursor(members.begin()) {}
+  // One member of an object made in one go: its key and its value.
+  struct Entry {
+    std::string_view key;
+    JsonValue* value;
+  };
+
+  // A new object of the `count` members of `entries`, whose keys must be strictly ascending.
+  // Takes ownership of the values once made (should making throw, the caller still owns
+  // them); the keys are copied.
+  static JsonObject* make(const Entry* entries, size_t count);
+  // A new empty object.
+  static JsonObject* make() { return make(nullptr, 0); }
+
   ~JsonObject() override;
 
   // Adds a copy of `key` with `value` and takes ownership of `value`. When a member with an
@@ -115,26 +151,53 @@ class JsonObject : public JsonValue {
   // owns `value`: the first value for a key stays.
   bool addMember(std::string_view key, JsonValue* value);
 
-  uint32_t memberCount() const { return static_cast<uint32_t>(members.size()); }
+  uint32_t memberCount() const;
 
   // The key and the value at `index` in ascending key order, borrowed from the object and
   // valid while it lives unchanged. An index not below memberCount() yields the empty key
   // and the undefined value.
-  const std::string& memberKey(uint32_t index) const;
+  std::string_view memberKey(uint32_t index) const;
   const JsonValue& memberValue(uint32_t index) const;
 
   // The value stored under `key`, or the shared undefined value; never adds a member.
   const JsonValue& member(std::string_view key) const;
 
+  static void operator delete(void* memory) { ::operator delete(memory); }
+
  private:
-  using Members = std::map<std::string, JsonValue*, std::less<>>;
+  // A member of the run made with the object: its key is keyBytes()[keyOffset, + keyLength).
+  struct Member {
+    uint32_t keyOffset;
+    uint32_t keyLength;
+    JsonValue* value;
+  };
+  struct Overflow;
 
-  // Moves the cursor to `index` (which must be below memberCount()).
-  void seekMember(uint32_t index) const;
+  explicit JsonObject(uint32_t runLength);
+  static void* operator new(size_t size, TrailingBytes extra) {
+    return ::operator new(size + extra.count);
+  }
+  static void operator delete(void* memory, TrailingBytes) { ::operator delete(memory); }
 
-  Members members;
-  mutable Members::const_iterator cursor;
-  mutable uint32_t cursorIndex = 0;
+  // The run and its key bytes follow the object in the same allocation.
+  Member* run() const {
+    return reinterpret_cast<Member*>(const_cast<char*>(reinterpret_cast<const char*>(this)) +
+                                     sizeof(JsonObject));
+  }
+  const char* keyBytes() const { return reinterpret_cast<const char*>(run() + runLength_); }
+  std::string_view keyOf(const Member& member) const {
+    return std::string_view(keyBytes() + member.keyOffset, member.keyLength);
+  }
+  // The member of the run whose key equals `key`, or null.
+  const Member* findInRun(std::string_view key) const;
+  // Steps to `index` in the merged order of the run and the overflow; returns the key and
+  // the value there.
+  std::pair<std::string_view, JsonValue*> mergedAt(uint32_t index) const;
+
+  // The members the object was made with stay in one sorted run; members added later go to
+  // an ordered overflow, so that no insertion moves the run.
+  const uint32_t runLength_;
+  std::unique_ptr<Overflow> overflow_;
 };
 
 // The shared instances: each exists once in the process, is created on first use and is

@@ -27,12 +27,12 @@ class RecordingValue : public JsonValue {
 std::vector<std::string> keysOf(const JsonObject& object) {
   std::vector<std::string> keys;
   for (uint32_t i = 0; i < object.memberCount(); ++i)
-    keys.push_back(object.memberKey(i));
+    keys.emplace_back(object.memberKey(i));
   return keys;
 }
 
 TEST(JsonObject, OrdersKeysByUnsignedBytes) {
-  Owned<JsonObject> object(new JsonObject);
+  Owned<JsonObject> object(JsonObject::make());
   for (const char* key : {"b", "a", "B", "", "ab", "\xC3\xA9", "z", "a\x7F"})
     EXPECT_TRUE(object->addMember(key, nullValue()));
   const std::vector<std::string> expected = {"", "B", "a", "ab", "a\x7F", "b", "z", "\xC3\xA9"};
@@ -40,19 +40,20 @@ TEST(JsonObject, OrdersKeysByUnsignedBytes) {
 }
 
 TEST(JsonObject, KeysAreCountedBytes) {
-  Owned<JsonObject> object(new JsonObject);
-  Owned<JsonString> first(new JsonString("first"));
-  Owned<JsonString> second(new JsonString("second"));
+  Owned<JsonObject> object(JsonObject::make());
+  Owned<JsonString> first(JsonString::make("first"));
+  Owned<JsonString> second(JsonString::make("second"));
   ASSERT_TRUE(object->addMember(std::string("a\0b", 3), first.release()));
   ASSERT_TRUE(object->addMember(std::string("a\0c", 3), second.release()));
   ASSERT_EQ(2u, object->memberCount());
   EXPECT_EQ(std::string("a\0b", 3), object->memberKey(0));
-  EXPECT_EQ("second", static_cast<const JsonString&>(object->member(std::string("a\0c", 3))).text);
+  EXPECT_EQ("second",
+            static_cast<const JsonString&>(object->member(std::string("a\0c", 3))).text());
   EXPECT_EQ(undefinedValue(), &object->member("a"));
 }
 
 TEST(JsonObject, FirstValueForAKeyStays) {
-  Owned<JsonObject> object(new JsonObject);
+  Owned<JsonObject> object(JsonObject::make());
   Owned<JsonNumber> first(new JsonNumber(NumberForm::Unsigned, 1));
   const JsonValue* kept = first.get();
   ASSERT_TRUE(object->addMember("a", first.release()));
@@ -63,7 +64,7 @@ TEST(JsonObject, FirstValueForAKeyStays) {
 }
 
 TEST(JsonObject, MissingMemberIsTheSharedUndefinedValue) {
-  Owned<JsonObject> object(new JsonObject);
+  Owned<JsonObject> object(JsonObject::make());
   EXPECT_EQ(0u, object->memberCount());
   EXPECT_EQ(undefinedValue(), &object->member("files"));
   object->addMember("a", trueValue());
@@ -74,7 +75,7 @@ TEST(JsonObject, MissingMemberIsTheSharedUndefinedValue) {
 }
 
 TEST(JsonObject, PositionalAccessFollowsInsertions) {
-  Owned<JsonObject> object(new JsonObject);
+  Owned<JsonObject> object(JsonObject::make());
   object->addMember("m", trueValue());
   object->addMember("x", falseValue());
   EXPECT_EQ("x", object->memberKey(1));
@@ -87,8 +88,33 @@ TEST(JsonObject, PositionalAccessFollowsInsertions) {
   EXPECT_EQ(undefinedValue(), &object->memberValue(3));
 }
 
+// An object made in one go keeps those members in a run; later ones merge in by key.
+TEST(JsonObject, MembersAddedAfterMakingMergeInKeyOrder) {
+  std::vector<std::string> log;
+  const JsonObject::Entry entries[] = {{"b", new RecordingValue(&log, "b")},
+                                       {"d", new RecordingValue(&log, "d")},
+                                       {"f", new RecordingValue(&log, "f")}};
+  Owned<JsonObject> object(JsonObject::make(entries, 3));
+  for (const char* key : {"g", "a", "e", "c"})
+    EXPECT_TRUE(object->addMember(key, new RecordingValue(&log, key)));
+  Owned<JsonValue> refused(new RecordingValue(&log, "second d"));
+  EXPECT_FALSE(object->addMember("d", refused.get()));
+  Owned<JsonValue> refusedToo(new RecordingValue(&log, "second e"));
+  EXPECT_FALSE(object->addMember("e", refusedToo.get()));
+  EXPECT_EQ((std::vector<std::string>{"a", "b", "c", "d", "e", "f", "g"}), keysOf(*object));
+  EXPECT_EQ("e", object->memberKey(4));
+  EXPECT_EQ(entries[1].value, &object->memberValue(3));
+  EXPECT_EQ(entries[0].value, &object->member("b"));
+  EXPECT_EQ(undefinedValue(), &object->member("bb"));
+  refused.reset();
+  refusedToo.reset();
+  object.reset();
+  EXPECT_EQ((std::vector<std::string>{"second d", "second e", "a", "b", "c", "d", "e", "f", "g"}),
+            log);
+}
+
 TEST(JsonObject, ManyMembersInReverseOrder) {
-  Owned<JsonObject> object(new JsonObject);
+  Owned<JsonObject> object(JsonObject::make());
   const uint32_t count = 100000;
   for (uint32_t i = count; i-- > 0;) {
     char key[16];
@@ -104,7 +130,7 @@ TEST(JsonObject, ManyMembersInReverseOrder) {
 
 TEST(JsonRelease, ContainersReleaseChildrenInOrder) {
   std::vector<std::string> log;
-  Owned<JsonObject> object(new JsonObject);
+  Owned<JsonObject> object(JsonObject::make());
   Owned<JsonArray> array(new JsonArray);
   array->append(new RecordingValue(&log, "element 0"));
   array->append(nullValue());
@@ -149,11 +175,11 @@ TEST(JsonDocument, MemberNeedsAnObjectRoot) {
   EXPECT_EQ(undefinedValue(), &document.member("files"));
   document.reset();
   EXPECT_EQ(nullptr, document.root);
-  document.root = new JsonString("files");
+  document.root = JsonString::make("files");
   EXPECT_EQ(undefinedValue(), &document.member("files"));
   document.reset();
 
-  JsonObject* object = new JsonObject;
+  JsonObject* object = JsonObject::make();
   object->addMember("files", trueValue());
   document.root = object;
   EXPECT_EQ(trueValue(), &document.member("files"));
