@@ -6,7 +6,13 @@ export CMAKE_GENERATOR ?= Ninja
 endif
 export CMAKE_BUILD_PARALLEL_LEVEL ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all release sanitize test demo bench clean
+# The fuzz targets need clang with libFuzzer; without it they are left out of `make test`.
+HAVE_LIBFUZZER := $(shell printf 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' \
+	| clang++ -x c++ -fsanitize=fuzzer - -o /dev/null 2>/dev/null && echo yes)
+FUZZ_TARGETS := parse_document
+FUZZ_SECONDS ?= 600
+
+.PHONY: all release sanitize fuzz-build test demo bench fuzz clean
 
 all: release
 
@@ -18,12 +24,26 @@ sanitize:
 	cmake --preset sanitize
 	cmake --build --preset sanitize
 
-# Both builds run the whole suite; the run fails when either has a failing test.
-test: release sanitize
+fuzz-build:
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+
+# The whole suite: fuzz targets (replay, then a short search each), the sanitizer build and
+# the release build. The run fails when any of them has a failing test.
+test: release sanitize $(if $(HAVE_LIBFUZZER),fuzz-build)
 	@status=0; \
+	if [ -n "$(HAVE_LIBFUZZER)" ]; then ctest --preset fuzz || status=1; \
+	else echo "Fuzz targets skipped: clang with libFuzzer was not found."; fi; \
 	ctest --preset sanitize || status=1; \
 	ctest --preset release || status=1; \
 	exit $$status
+
+# A longer fuzzing campaign, FUZZ_SECONDS per target, whose new coverage is merged into the
+# corpora under fuzz/corpus.
+fuzz: fuzz-build
+	@for target in $(FUZZ_TARGETS); do \
+	  fuzz/run.sh campaign build/fuzz/$${target}_fuzz $$target $(FUZZ_SECONDS) || exit 1; \
+	done
 
 # Benchmarks (never part of the tests): the header parser against other JSON parsers.
 bench: release

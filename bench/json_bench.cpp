@@ -78,9 +78,10 @@ std::string makeHeader(size_t files) {
     text += "}}";
   };
   text += "{\"files\":{";
-  for (size_t top = 0; made < files; ++top) {
+  size_t top = 0;
+  while (made < files) {
     if (top) text += ',';
-    text += "\"package-" + std::to_string(top) + "\":";
+    text += "\"package-" + std::to_string(top++) + "\":";
     directory(1);
   }
   text += "}}";

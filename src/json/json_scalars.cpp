@@ -148,8 +148,6 @@ struct WideFloat {
   int64_t exponent;
 };
 
-constexpr uint64_t kHiddenBit = uint64_t(1) << 52;
-
 // Rounds significand * 2^exponent, with any significand below 2^116, to 53 bits, ties to even.
 WideFloat roundTo53Bits(Uint128 significand, int64_t exponent) {
   int shift = 0;
