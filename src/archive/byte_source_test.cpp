@@ -7,20 +7,14 @@
 #include <string>
 
 #include "temp_dir.h"
+#include "test_files.h"
 
 namespace tolvex {
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
 FilePtr openWith(const TempDir& dir, const std::string& bytes) {
   std::string path = dir / "archive";
-  FilePtr out(std::fopen(path.c_str(), "wb"));
-  std::fwrite(bytes.data(), 1, bytes.size(), out.get());
-  out.reset();
+  writeFile(path, bytes);
   return FilePtr(std::fopen(path.c_str(), "rb"));
 }
 

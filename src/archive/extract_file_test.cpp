@@ -12,10 +12,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <limits>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -25,21 +23,10 @@
 #include "memory_byte_source.h"
 #include "output_capture.h"
 #include "temp_dir.h"
-#include "tree_values.h"
+#include "test_files.h"
 
 namespace tolvex {
 namespace {
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // Bytes that differ from chunk to chunk, so a chunk written twice or skipped shows.
 std::string pattern(size_t length) {
@@ -48,25 +35,6 @@ std::string pattern(size_t length) {
     bytes[i] = static_cast<char>(i * 7 % 251);
   return bytes;
 }
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 struct Result {
   std::string line;

@@ -6,9 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include "archive/header_prefix.h"
@@ -16,23 +14,13 @@
 #include "memory_byte_source.h"
 #include "output_capture.h"
 #include "temp_dir.h"
+#include "test_files.h"
 #include "tree_values.h"
 
 namespace tolvex {
 namespace {
 
 using namespace std::string_literals;
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // Every path below `directory`, directories marked with a trailing "/", links with "@";
 // links are not followed.
