@@ -1,0 +1,29 @@
+#ifndef TOLVEX_ARCHIVE_EXTRACT_TREE_H_
+#define TOLVEX_ARCHIVE_EXTRACT_TREE_H_
+
+#include <string>
+
+namespace tolvex {
+
+struct ArchiveContext;
+class JsonValue;
+
+// Recreates the tree that `node` (a header's "files" value) describes in the directory
+// `path`, which is made first when `node` is an object; a node of any other kind makes
+// nothing and succeeds. Members are visited in ascending key order, depth first, each
+// directory made before its contents; every file entry prints its progress line (see
+// extractFile). `path` itself may be or pass through a symbolic link; nothing below it is
+// followed. A member whose key is not a plain component (isPlainComponent) and that would
+// create something fails like a file that cannot be created, and makes nothing. Returns
+// false at the first failed entry, leaving the rest unvisited and what was made in place.
+// Borrows `node` for the call.
+bool extractTree(ArchiveContext& context, const std::string& path, const JsonValue& node);
+
+// True when `key` is exactly one plain path component, so that a path joined from it
+// cannot name anything outside its parent: not empty, "." or "..", and without "/", "\"
+// or a NUL byte.
+bool isPlainComponent(const std::string& key);
+
+}  // namespace tolvex
+
+#endif  // TOLVEX_ARCHIVE_EXTRACT_TREE_H_

@@ -1,0 +1,229 @@
+#include "archive/extract_tree.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "archive/header_prefix.h"
+#include "archive_builder.h"
+#include "memory_byte_source.h"
+#include "output_capture.h"
+#include "temp_dir.h"
+#include "test_files.h"
+#include "tree_values.h"
+
+namespace tolvex {
+namespace {
+
+using namespace std::string_literals;
+
+// Every path below `directory`, directories marked with a trailing "/", links with "@";
+// links are not followed.
+std::set<std::string> listTree(const std::string& directory) {
+  namespace fs = std::filesystem;
+  std::set<std::string> paths;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(directory, error), end; !error && it != end;
+       it.increment(error)) {
+    std::string path = it->path().lexically_relative(directory).generic_string();
+    if (it->is_symlink())
+      path += "@";
+    else if (it->is_directory())
+      path += "/";
+    paths.insert(path);
+  }
+  return paths;
+}
+
+struct Result {
+  std::string output;
+  bool ok;
+};
+
+class ExtractTreeTest : public ::testing::Test {
+ protected:
+  // Walks `files` over the data region of `archive`, into ./tolvex.
+  Result walk(const std::string& archive, const JsonValue& files) {
+    MemoryByteSource source(archive);
+    ArchiveContext context{source, 0};
+    EXPECT_NE("", readHeader(context));
+    OutputCapture output;
+    bool ok = extractTree(context, "tolvex", files);
+    return {output.text(), ok};
+  }
+
+  Result walk(const ArchiveBuilder& builder) {
+    return walk(builder.build(), *builder.filesValue());
+  }
+
+  // Walks a tree written by hand; its offsets count into `data`.
+  Result walkValue(JsonValue* files, const std::string& data = "abcdef") {
+    Owned<JsonValue> owned(files);
+    return walk(archiveFromHeader("{}", data), *owned);
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(ExtractTreeTest, VisitsKeysInByteOrderDepthFirst) {
+  ArchiveBuilder builder;
+  builder.addFile("a", "1");
+  builder.addFile("B", "22");
+  builder.addFile("ab", "333");
+  builder.addFile("dir/x", "4");
+  builder.addFile("dir/sub/y", "5");
+  builder.addFile("c", "6");
+  builder.addFile("\xC3\xA9", "7");
+  builder.addDirectory("empty");
+  Result result = walk(builder);
+  EXPECT_TRUE(result.ok);
+  EXPECT_EQ(
+      "Extracting tolvex/B (2) . OK\n"
+      "Extracting tolvex/a (1) . OK\n"
+      "Extracting tolvex/ab (3) . OK\n"
+      "Extracting tolvex/c (1) . OK\n"
+      "Extracting tolvex/dir/sub/y (1) . OK\n"
+      "Extracting tolvex/dir/x (1) . OK\n"
+      "Extracting tolvex/\xC3\xA9 (1) . OK\n",
+      result.output);
+  const std::set<std::string> expected = {"tolvex/",         "tolvex/B",         "tolvex/a",
+                                          "tolvex/ab",       "tolvex/c",         "tolvex/dir/",
+                                          "tolvex/dir/sub/", "tolvex/dir/sub/y", "tolvex/dir/x",
+                                          "tolvex/empty/",   "tolvex/\xC3\xA9"};
+  EXPECT_EQ(expected, listTree("."));
+  EXPECT_EQ("22", readFile("tolvex/B"));
+  EXPECT_EQ("5", readFile("tolvex/dir/sub/y"));
+
+  // Again over what is there now: directories reused, files rewritten.
+  writeFile("tolvex/dir/x", "a longer leftover");
+  EXPECT_EQ(result.output, walk(builder).output);
+  EXPECT_EQ(expected, listTree("."));
+  EXPECT_EQ("4", readFile("tolvex/dir/x"));
+}
+
+TEST_F(ExtractTreeTest, MakesNothingForANodeThatIsNotAnObject) {
+  Result result = walkValue(new JsonArray);
+  EXPECT_TRUE(result.ok);
+  EXPECT_EQ("", result.output);
+  EXPECT_EQ(std::set<std::string>{}, listTree("."));
+  result = walk(archiveFromHeader("{}"), *undefinedValue());
+  EXPECT_TRUE(result.ok);
+  EXPECT_EQ(std::set<std::string>{}, listTree("."));
+
+  result = walkValue(object({}));
+  EXPECT_TRUE(result.ok);
+  EXPECT_EQ("", result.output);
+  EXPECT_EQ(std::set<std::string>{"tolvex/"}, listTree("."));
+}
+
+TEST_F(ExtractTreeTest, PassesOverMembersThatAreNotEntries) {
+  Result result = walkValue(object({
+      {"number", unsignedNumber(1)},
+      {"string", text("x")},
+      {"array", new JsonArray},
+      {"true", trueValue()},
+      {"null", nullValue()},
+      {"size only", object({{"size", unsignedNumber(1)}})},
+      {"numeric offset", object({{"offset", unsignedNumber(0)}, {"size", unsignedNumber(1)}})},
+      {"string size", object({{"offset", text("0")}, {"size", text("1")}})},
+      {"files array", directoryEntry(new JsonArray)},
+      {"file with files",
+       object({{"offset", text("1")},
+               {"size", unsignedNumber(2)},
+               {"files", object({{"inner", fileEntry("0", unsignedNumber(1))}})}})},
+  }));
+  EXPECT_TRUE(result.ok);
+  EXPECT_EQ("Extracting tolvex/file with files (2) . OK\n", result.output);
+  EXPECT_EQ((std::set<std::string>{"tolvex/", "tolvex/file with files"}), listTree("."));
+  EXPECT_EQ("bc", readFile("tolvex/file with files"));
+}
+
+TEST_F(ExtractTreeTest, StopsAtFirstFailedFile) {
+  mkdir("tolvex", 0777);
+  mkdir("tolvex/b", 0777);  // a directory where file b should go
+  Result result = walkValue(object({
+      {"a", fileEntry("0", unsignedNumber(1))},
+      {"b", fileEntry("1", unsignedNumber(1))},
+      {"c", fileEntry("2", unsignedNumber(1))},
+  }));
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ("Extracting tolvex/a (1) . OK\nExtracting tolvex/b o NG\n", result.output);
+  EXPECT_EQ((std::set<std::string>{"tolvex/", "tolvex/a", "tolvex/b/"}), listTree("."));
+}
+
+TEST_F(ExtractTreeTest, FailureBelowStopsTheWalkAbove) {
+  Result result = walkValue(object({
+      {"d", directoryEntry(object({{"x", fileEntry("0", unsignedNumber(100))},
+                                   {"y", fileEntry("0", unsignedNumber(1))}}))},
+      {"e", fileEntry("0", unsignedNumber(1))},
+  }));
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ("Extracting tolvex/d/x (100) > NG\n", result.output);
+  EXPECT_EQ((std::set<std::string>{"tolvex/", "tolvex/d/", "tolvex/d/x"}), listTree("."));
+}
+
+// A key that is not one plain component could name a place outside ./tolvex.
+TEST_F(ExtractTreeTest, RefusesUnsafeKeysAndTouchesNothingOutside) {
+  const std::string keys[] = {"",     ".",    "..",    "../sentinel", "a/b",
+                              "/tmp", "a\\b", "..\\x", "a\0b"s,       "\0"s};
+  for (const std::string& key : keys) {
+    for (bool asFile : {true, false}) {
+      SCOPED_TRACE((asFile ? "file " : "directory ") + key);
+      std::filesystem::remove_all("tolvex");
+      writeFile("sentinel", "unmodified");
+      JsonValue* entry =
+          asFile ? static_cast<JsonValue*>(fileEntry("0", unsignedNumber(3)))
+                 : directoryEntry(object({{"sentinel", fileEntry("0", unsignedNumber(3))}}));
+      Result result = walkValue(object({{key, entry}, {"zz", fileEntry("0", unsignedNumber(1))}}));
+      EXPECT_FALSE(result.ok);
+      EXPECT_EQ("Extracting tolvex/" + key + " o NG\n", result.output);
+      EXPECT_EQ("unmodified", readFile("sentinel"));
+      EXPECT_EQ((std::set<std::string>{"sentinel", "tolvex/"}), listTree("."));
+    }
+  }
+}
+
+TEST_F(ExtractTreeTest, PassesOverUnsafeKeysThatMakeNothing) {
+  Result result = walkValue(object({
+      {"", unsignedNumber(5)},
+      {"..", directoryEntry(new JsonArray)},
+      {"a/b", object({{"size", unsignedNumber(1)}})},
+      {"ok", fileEntry("0", unsignedNumber(2))},
+  }));
+  EXPECT_TRUE(result.ok);
+  EXPECT_EQ("Extracting tolvex/ok (2) . OK\n", result.output);
+  EXPECT_EQ((std::set<std::string>{"tolvex/", "tolvex/ok"}), listTree("."));
+}
+
+// Links planted below the root are never followed: not by a file, not by a directory on
+// the way. The root itself may be a link.
+TEST_F(ExtractTreeTest, FollowsNoLinkBelowTheRoot) {
+  mkdir("outside", 0777);
+  mkdir("real", 0777);
+  ASSERT_EQ(0, symlink("real", "tolvex"));
+  ASSERT_EQ(0, symlink("../outside", "real/d"));
+  ASSERT_EQ(0, symlink("../nowhere", "real/e"));
+  const std::string data = "abc";
+  for (const char* key : {"d", "e"}) {
+    SCOPED_TRACE(key);
+    Result result = walkValue(
+        object({{key, directoryEntry(object({{"f", fileEntry("0", unsignedNumber(3))}}))}}), data);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(std::string("Extracting tolvex/") + key + "/f o NG\n", result.output);
+  }
+  EXPECT_EQ((std::set<std::string>{"outside/", "real/", "real/d@", "real/e@", "tolvex@"}),
+            listTree("."));
+
+  Result result = walkValue(
+      object({{"g", directoryEntry(object({{"f", fileEntry("0", unsignedNumber(3))}}))}}), data);
+  EXPECT_TRUE(result.ok);
+  EXPECT_EQ("abc", readFile("real/g/f"));
+}
+
+}  // namespace
+}  // namespace tolvex

@@ -1,0 +1,32 @@
+#ifndef TOLVEX_ARCHIVE_HEADER_PREFIX_H_
+#define TOLVEX_ARCHIVE_HEADER_PREFIX_H_
+
+#include <cstdint>
+#include <string>
+
+namespace tolvex {
+
+class ByteSource;
+
+// One archive on its way through extraction: its bytes (borrowed; the source must outlive
+// the context) and the absolute position of its data region, 0 until readHeader sets it.
+struct ArchiveContext {
+  ByteSource& source;
+  uint32_t dataBase;
+};
+
+// The header text exactly as the archive holds it; any byte, NUL included, is content.
+using HeaderText = std::string;
+
+// Reads the 16-byte prefix at the source's current position, checks it and reads the
+// header text that follows. On success returns the whole text and sets
+// `context.dataBase` to the start of the data region. On any failure (a read that fails
+// or comes up short, a prefix that breaks the layout rules or whose sums exceed 32 bits,
+// a text longer than the archive holds, no memory for the text) returns the empty text
+// and leaves `context.dataBase` as it was; an archive whose text is empty looks the same.
+// Prints nothing. Never allocates more for the text than the archive's size.
+HeaderText readHeader(ArchiveContext& context);
+
+}  // namespace tolvex
+
+#endif  // TOLVEX_ARCHIVE_HEADER_PREFIX_H_
