@@ -38,6 +38,18 @@ test: release sanitize $(if $(HAVE_LIBFUZZER),fuzz-build)
 	ctest --preset release || status=1; \
 	exit $$status
 
+# Extracts the shipped demo archive in a fresh scratch directory and shows what came out.
+demo: release
+	@rm -rf build/demo && mkdir -p build/demo
+	@echo "$$ cd build/demo && tolvex ../../examples/demo.asar"
+	@cd build/demo && ../release/tolvex ../../examples/demo.asar
+	@echo
+	@echo "Extracted tree (build/demo/tolvex):"
+	@cd build/demo && find tolvex | sort | while read -r entry; do \
+	  if [ -d "$$entry" ]; then echo "  $$entry/"; \
+	  else echo "  $$entry  ($$(wc -c < "$$entry") bytes)"; fi; \
+	done
+
 # A longer fuzzing campaign, FUZZ_SECONDS per target, whose new coverage is merged into the
 # corpora under fuzz/corpus.
 fuzz: fuzz-build

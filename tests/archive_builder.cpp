@@ -153,11 +153,11 @@ void appendHeader(const Node& directory, uint64_t& offset, std::string& text) {
 
 template <class Node>
 JsonObject* filesObject(const Node& directory, uint64_t& offset) {
-  Owned<JsonObject> object(new JsonObject);
+  Owned<JsonObject> object(JsonObject::make());
   for (const auto& [key, node] : directory.children) {
-    Owned<JsonObject> entry(new JsonObject);
+    Owned<JsonObject> entry(JsonObject::make());
     if (node.isFile) {
-      entry->addMember("offset", new JsonString(std::to_string(offset)));
+      entry->addMember("offset", JsonString::make(std::to_string(offset)));
       entry->addMember("size", new JsonNumber(NumberForm::Unsigned, node.size));
       offset += node.size;
     } else {

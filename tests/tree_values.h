@@ -16,7 +16,7 @@ namespace tolvex {
 // values.
 
 inline JsonValue* text(const std::string& bytes) {
-  return new JsonString(bytes);
+  return JsonString::make(bytes);
 }
 
 inline JsonValue* unsignedNumber(uint64_t value) {
@@ -34,7 +34,7 @@ inline JsonValue* realNumber(double value) {
 }
 
 inline JsonObject* object(std::initializer_list<std::pair<std::string, JsonValue*>> members) {
-  JsonObject* result = new JsonObject;
+  JsonObject* result = JsonObject::make();
   for (const auto& [key, value] : members)
     if (!result->addMember(key, value)) value->release();
   return result;

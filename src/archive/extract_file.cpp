@@ -150,7 +150,7 @@ bool finishLine(bool ok) {
 
 uint64_t offsetFromText(const JsonValue& offset) {
   // c_str() ends the text at its first NUL, as the conversion wants.
-  const std::string& text = static_cast<const JsonString&>(offset).text;
+  const std::string text(static_cast<const JsonString&>(offset).text());
   return std::strtoull(text.c_str(), nullptr, 10);
 }
 

@@ -49,10 +49,10 @@ class ExtractFileTest : public ::testing::Test {
   Result extract(ByteSource& source, uint32_t dataBase, const std::string& offset,
                  const JsonValue& size, const std::string& name = "f", int directory = -2) {
     ArchiveContext context{source, dataBase};
-    JsonString offsetValue(offset);
+    Owned<JsonString> offsetValue(JsonString::make(offset));
     OutputCapture output;
     bool ok = extractFile(context, directory == -2 ? root_.get() : directory, name,
-                          "tolvex/" + name, offsetValue, size);
+                          "tolvex/" + name, *offsetValue, size);
     return {output.text(), ok};
   }
 
@@ -219,11 +219,11 @@ TEST_F(ExtractFileTest, MarksShowWhileCopyingOnATerminal) {
   FilePtr file(std::fopen("archive", "rb"));
   FileByteSource source(file.get());
   ArchiveContext context{source, 20};
-  JsonString offset("0");
+  Owned<JsonString> offset(JsonString::make("0"));
   JsonNumber size(NumberForm::Unsigned, 3000);
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   OutputCapture terminal(true);
-  EXPECT_TRUE(extractFile(context, root_.get(), "f", "tolvex/f", offset, size));
+  EXPECT_TRUE(extractFile(context, root_.get(), "f", "tolvex/f", *offset, size));
   EXPECT_EQ("Extracting tolvex/f (3000) ... OK\n", terminal.text());
   EXPECT_LE(2, terminal.flushes());  // the end of the line, and marks before it
 }
@@ -272,9 +272,9 @@ TEST_F(ExtractFileTest, FailedWriteAtCloseFailsEntry) {
     FilePtr file(std::fopen("archive", "rb"));
     FileByteSource source(file.get());
     ArchiveContext context{source, 20};
-    JsonString offset("0");
+    Owned<JsonString> offset(JsonString::make("0"));
     JsonNumber size(NumberForm::Unsigned, 3000);
-    extractFile(context, root_.get(), "f", "tolvex/f", offset, size);
+    extractFile(context, root_.get(), "f", "tolvex/f", *offset, size);
   });
   EXPECT_EQ("Extracting tolvex/f (3000) ...< NG\n", printed);
   EXPECT_EQ(contents.substr(0, 1000), readFile("tolvex/f"));
@@ -286,9 +286,9 @@ TEST_F(ExtractFileTest, FailedWriteDuringCopyStopsIt) {
     FilePtr file(std::fopen("archive", "rb"));
     FileByteSource source(file.get());
     ArchiveContext context{source, 20};
-    JsonString offset("0");
+    Owned<JsonString> offset(JsonString::make("0"));
     JsonNumber size(NumberForm::Unsigned, 3 * 1024 * 1024);
-    extractFile(context, root_.get(), "f", "tolvex/f", offset, size);
+    extractFile(context, root_.get(), "f", "tolvex/f", *offset, size);
   });
   const std::string start = "Extracting tolvex/f (3145728) ";
   ASSERT_EQ(start, printed.substr(0, start.size()));
@@ -358,8 +358,8 @@ TEST(OffsetFromText, ReadsLikeStrtoull) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    JsonString offset(c.text);
-    EXPECT_EQ(c.offset, offsetFromText(offset));
+    Owned<JsonString> offset(JsonString::make(c.text));
+    EXPECT_EQ(c.offset, offsetFromText(*offset));
   }
 }
 

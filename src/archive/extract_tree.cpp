@@ -71,7 +71,7 @@ bool walkDirectory(ArchiveContext& context, int directory, const std::string& pa
   for (uint32_t i = 0; i < node.memberCount(); ++i) {
     const JsonValue& value = node.memberValue(i);
     if (!isObject(value)) continue;
-    if (!extractEntry(context, directory, path, node.memberKey(i),
+    if (!extractEntry(context, directory, path, std::string(node.memberKey(i)),
                       static_cast<const JsonObject&>(value)))
       return false;
   }

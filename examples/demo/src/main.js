@@ -1,0 +1,5 @@
+'use strict';
+
+const { greet } = require('./lib/greet');
+
+console.log(greet('world'));

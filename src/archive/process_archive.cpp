@@ -1,0 +1,35 @@
+#include "archive/process_archive.h"
+
+#include <new>
+#include <string>
+
+#include "archive/byte_source.h"
+#include "archive/console.h"
+#include "archive/extract_tree.h"
+#include "archive/header_prefix.h"
+#include "json/json_parser.h"
+#include "json/json_value.h"
+
+namespace tolvex {
+
+void processArchive(ByteSource& source) {
+  ArchiveContext context{source, 0};
+  source.seek(0);
+  HeaderText text = readHeader(context);
+  if (text.empty()) return;  // not an archive, or nothing in it: say nothing
+  JsonDocument document;     // releases the tree on every way out
+  // The parser consumes a view of the text; the text itself stays unchanged.
+  if (!parseDocument(text, document)) {
+    printLine("Error: Header malformed.");
+    return;
+  }
+  bool extracted = false;
+  try {
+    extracted = extractTree(context, OUTPUT_ROOT, document.member("files"));
+  } catch (const std::bad_alloc&) {
+    // No memory for a path: this archive cannot go on, and it fails like any other.
+  }
+  if (!extracted) printLine("Error: Extraction failed.");
+}
+
+}  // namespace tolvex

@@ -1,0 +1,21 @@
+#ifndef TOLVEX_ARCHIVE_PROCESS_ARCHIVE_H_
+#define TOLVEX_ARCHIVE_PROCESS_ARCHIVE_H_
+
+namespace tolvex {
+
+class ByteSource;
+
+// The directory, relative to the working directory, that every archive is extracted into.
+constexpr char OUTPUT_ROOT[] = "tolvex";
+
+// Extracts one whole archive from `source` (borrowed for the call) into OUTPUT_ROOT. Rewinds
+// the source, reads and checks the prefix, parses the header and recreates the tree of its
+// top-level "files" member. Prints every line after the archive's name: the progress lines,
+// then "Error: Header malformed." when the header is not one JSON value followed only by
+// whitespace, or "Error: Extraction failed." when a file failed. A source that is not an
+// archive, or whose header is empty, prints nothing. Owns the parsed tree for the call only.
+void processArchive(ByteSource& source);
+
+}  // namespace tolvex
+
+#endif  // TOLVEX_ARCHIVE_PROCESS_ARCHIVE_H_

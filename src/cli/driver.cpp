@@ -1,0 +1,72 @@
+#include "cli/driver.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+#include "archive/byte_source.h"
+#include "archive/console.h"
+#include "archive/process_archive.h"
+
+namespace tolvex {
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Large enough that reading a header or a chunk is rarely a system call of its own.
+constexpr size_t archiveBufferSize = 1024 * 1024;
+
+bool isDirectory(std::FILE* file) {
+  struct stat status;
+  return fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+}  // namespace
+
+const char bannerText[] = "Tolvex v0.91, an ASAR extractor by the tolvex developers";
+const char usageText[] = "Usage: tolvex <file> [<file> ...]";
+
+void runCommandLine(int count, const char* const* arguments) {
+  printLine(bannerText);
+  printLine("");
+  if (count < 1) {
+    printLine(usageText);
+    return;
+  }
+  for (int i = 0; i < count; ++i) {
+    const std::string path(arguments[i]);  // the platform hands out terminated strings
+    printArchiveName(path);
+    try {
+      openArchive(path);
+    } catch (const std::exception&) {
+      // Out of memory for this archive: the next one may still fit.
+    }
+  }
+}
+
+void printArchiveName(const std::string& path) {
+  size_t separator = path.find_last_of("/\\");
+  printName(separator == std::string::npos ? path : path.substr(separator + 1));
+  printLine("");
+}
+
+void openArchive(const std::string& path) {
+  // Declared first so that it outlives the stream that reads through it. (Given no buffer
+  // of its own, the stream would keep its small default and ignore the size.)
+  std::unique_ptr<char[]> buffer(new char[archiveBufferSize]);
+  FilePtr stream(std::fopen(path.c_str(), "rb"));
+  if (!stream || isDirectory(stream.get())) {
+    printLine("Error: Cannot open archive.");
+    return;
+  }
+  std::setvbuf(stream.get(), buffer.get(), _IOFBF, archiveBufferSize);
+  FileByteSource source(stream.get());
+  processArchive(source);
+}
+
+}  // namespace tolvex

@@ -1,0 +1,29 @@
+#ifndef TOLVEX_CLI_DRIVER_H_
+#define TOLVEX_CLI_DRIVER_H_
+
+#include <string>
+
+namespace tolvex {
+
+// The banner's text, its first line on every run.
+extern const char bannerText[];
+// The line printed instead of anything else when no archive is named.
+extern const char usageText[];
+
+// Prints the program's lines for the command line `arguments` (the program's own name
+// excluded): the banner, an empty line, then the usage line when there are no arguments, or
+// for each argument in order its name line and everything its archive's processing prints.
+void runCommandLine(int count, const char* const* arguments);
+
+// Prints one line: the final component of `path`, the bytes after its last '/' or '\'
+// (all of `path` when it has neither).
+void printArchiveName(const std::string& path);
+
+// Opens the file named by `path` for binary reading and extracts it as an archive. A path
+// that cannot be opened or names a directory prints "Error: Cannot open archive." and
+// nothing is created for it. The file is closed as soon as its processing returns.
+void openArchive(const std::string& path);
+
+}  // namespace tolvex
+
+#endif  // TOLVEX_CLI_DRIVER_H_
