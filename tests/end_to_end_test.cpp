@@ -1,0 +1,388 @@
+// Runs the built tolvex program in a fresh temporary directory on archives written there,
+// and compares its exact standard output and the tree it leaves behind.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "archive_builder.h"
+#include "temp_dir.h"
+#include "test_files.h"
+
+namespace tolvex {
+namespace {
+
+const std::string banner =
+    "Tolvex v0.91, an ASAR extractor by the tolvex developers\n"
+    "\n";
+
+struct Outcome {
+  std::string output;
+  int status = -1;  // the exit status, or -1 when the program did not exit normally
+};
+
+// Runs tolvex with `arguments` in the current directory, standard output to `outputFd`.
+pid_t startTolvex(const std::vector<std::string>& arguments, int outputFd) {
+  std::vector<char*> argv;
+  std::string program = TOLVEX_BINARY;
+  argv.push_back(program.data());
+  std::vector<std::string> copies(arguments);
+  for (std::string& argument : copies)
+    argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  pid_t child = fork();
+  if (child == 0) {
+    dup2(outputFd, STDOUT_FILENO);
+    int devNull = open("/dev/null", O_RDWR);
+    dup2(devNull, STDIN_FILENO);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return child;
+}
+
+Outcome finish(pid_t child, int readFd) {
+  Outcome run;
+  char buffer[65536];
+  ssize_t got;
+  while ((got = read(readFd, buffer, sizeof buffer)) > 0)
+    run.output.append(buffer, size_t(got));
+  int status = 0;
+  if (waitpid(child, &status, 0) == child && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  return run;
+}
+
+Outcome runTolvex(const std::vector<std::string>& arguments) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return Outcome();
+  pid_t child = startTolvex(arguments, pipeFds[1]);
+  close(pipeFds[1]);
+  Outcome run = finish(child, pipeFds[0]);
+  close(pipeFds[0]);
+  return run;
+}
+
+// As runTolvex, with standard output a terminal in raw mode (no newline translation).
+Outcome runTolvexOnTerminal(const std::vector<std::string>& arguments) {
+  Descriptor master(posix_openpt(O_RDWR | O_NOCTTY));
+  if (master.get() < 0 || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0)
+    return Outcome();
+  Descriptor terminal(open(ptsname(master.get()), O_RDWR | O_NOCTTY));
+  termios mode;
+  if (terminal.get() < 0 || tcgetattr(terminal.get(), &mode) != 0) return Outcome();
+  cfmakeraw(&mode);
+  tcsetattr(terminal.get(), TCSANOW, &mode);
+  pid_t child = startTolvex(arguments, terminal.get());
+  // Read until the child has exited and the terminal holds nothing more.
+  int status = 0;
+  waitpid(child, &status, 0);
+  Outcome run;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  fcntl(master.get(), F_SETFL, O_NONBLOCK);
+  char buffer[65536];
+  ssize_t got;
+  while ((got = read(master.get(), buffer, sizeof buffer)) > 0)
+    run.output.append(buffer, size_t(got));
+  return run;
+}
+
+// Every entry below `directory`, by path: a file's contents, "<dir>" for a directory and
+// "<link>" with its target for a symbolic link.
+using Tree = std::map<std::string, std::string>;
+
+void collect(const std::string& directory, Tree& tree) {
+  DIR* dir = opendir(directory.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    std::string path = directory + "/" + name;
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0) continue;
+    if (S_ISLNK(status.st_mode)) {
+      char target[4096];
+      ssize_t length = readlink(path.c_str(), target, sizeof target);
+      tree[path] = "<link>" + std::string(target, length > 0 ? size_t(length) : 0);
+    } else if (S_ISDIR(status.st_mode)) {
+      tree[path] = "<dir>";
+      collect(path, tree);
+    } else {
+      tree[path] = readFile(path);
+    }
+  }
+  closedir(dir);
+}
+
+Tree readTree(const std::string& directory) {
+  Tree tree;
+  collect(directory, tree);
+  return tree;
+}
+
+bool exists(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0;
+}
+
+std::string repeat(const std::string& piece, size_t times) {
+  std::string out;
+  for (size_t i = 0; i < times; ++i)
+    out += piece;
+  return out;
+}
+
+TEST(EndToEnd, NoArgumentPrintsTheUsage) {
+  TempDir dir;
+  Outcome run = runTolvex({});
+  EXPECT_EQ(banner + "Usage: tolvex <file> [<file> ...]\n", run.output);
+  EXPECT_EQ(0, run.status);
+  EXPECT_FALSE(exists("tolvex"));
+}
+
+TEST(EndToEnd, NameLineIsTheFinalComponent) {
+  TempDir dir;
+  // None of these exist, so each name line is followed by the open failure.
+  struct Case {
+    std::string argument;
+    std::string name;
+  };
+  const Case cases[] = {
+      {"app.asar", "app.asar"},
+      {"dir/app.asar", "app.asar"},
+      {"C:\\x\\y\\app.asar", "app.asar"},
+      {"a\\b/c.asar", "c.asar"},
+      {"a/b\\c.asar", "c.asar"},
+      {"C:app.asar", "C:app.asar"},
+      {"dir/", ""},
+      {"", ""},
+      {"-h", "-h"},
+      {"--help", "--help"},
+      {"x/\xE5\x5C"
+       "y.asar",
+       "y.asar"},  // a 0x5C byte separates wherever it stands
+      {"a\x1B[31mred.asar", "a\x1B[31mred.asar"},
+  };
+  std::vector<std::string> arguments;
+  std::string expected = banner;
+  for (const Case& c : cases) {
+    arguments.push_back(c.argument);
+    expected += c.name + "\nError: Cannot open archive.\n";
+  }
+  Outcome run = runTolvex(arguments);
+  EXPECT_EQ(expected, run.output);
+  EXPECT_EQ(0, run.status);
+  EXPECT_TRUE(readTree(".").empty());
+}
+
+TEST(EndToEnd, ControlBytesOfNamesShowAsQuestionMarksOnATerminal) {
+  TempDir dir;
+  ArchiveBuilder archive;
+  archive.addFile("a\x1B]0;title\x07z", "x");
+  writeFile("b\x1B[2J\x7F.asar", archive.build());
+  Outcome run = runTolvexOnTerminal({"b\x1B[2J\x7F.asar"});
+  EXPECT_EQ(banner + "b?[2J?.asar\nExtracting tolvex/a?]0;title?z (1) . OK\n", run.output);
+  EXPECT_EQ("x", readFile("tolvex/a\x1B]0;title\x07z"));
+}
+
+TEST(EndToEnd, ArchivesShareTheOutputDirectory) {
+  TempDir dir;
+  ArchiveBuilder first;
+  first.addFile("shared/a.txt", "first a");
+  first.addFile("one.txt", "1");
+  first.writeTo("first.asar");
+  ArchiveBuilder second;
+  second.addFile("shared/a.txt", "second");
+  second.addFile("shared/b.txt", "b");
+  second.addDirectory("empty");
+  mkdir("sub", 0777);
+  second.writeTo("sub/second.asar");
+  Outcome run = runTolvex({"first.asar", "sub/second.asar", "first.asar"});
+  EXPECT_EQ(banner +
+                "first.asar\n"
+                "Extracting tolvex/one.txt (1) . OK\n"
+                "Extracting tolvex/shared/a.txt (7) . OK\n"
+                "second.asar\n"
+                "Extracting tolvex/shared/a.txt (6) . OK\n"
+                "Extracting tolvex/shared/b.txt (1) . OK\n"
+                "first.asar\n"
+                "Extracting tolvex/one.txt (1) . OK\n"
+                "Extracting tolvex/shared/a.txt (7) . OK\n",
+            run.output);
+  EXPECT_EQ((Tree{{"tolvex/empty", "<dir>"},
+                  {"tolvex/one.txt", "1"},
+                  {"tolvex/shared", "<dir>"},
+                  {"tolvex/shared/a.txt", "first a"},
+                  {"tolvex/shared/b.txt", "b"}}),
+            readTree("tolvex"));
+}
+
+TEST(EndToEnd, HeadersThatExtractNothing) {
+  struct Case {
+    const char* name;
+    std::string archive;
+    std::string lines;  // after the name line
+    bool makesRoot;
+  };
+  const Case cases[] = {
+      {"empty file", "", "", false},
+      {"text file", "just some text, not an archive\n", "", false},
+      {"valid prefix, empty header", archiveFromHeader(""), "", false},
+      {"big-endian prefix", std::string("\0\0\0\4\0\0\0\x0c\0\0\0\x08\0\0\0\2{}\0\0", 20), "",
+       false},
+      {"scalar root", archiveFromHeader("null"), "", false},
+      {"array root", archiveFromHeader("[1]"), "", false},
+      {"object without files", archiveFromHeader("{}"), "", false},
+      {"files is an array", archiveFromHeader("{\"files\":[]}"), "", false},
+      {"empty files", archiveFromHeader("{\"files\":{}}\r\n \t"), "", true},
+      {"text after the value", archiveFromHeader("{\"files\":{}} x"), "Error: Header malformed.\n",
+       false},
+      {"form feed after the value", archiveFromHeader("{\"files\":{}}\f"),
+       "Error: Header malformed.\n", false},
+      {"truncated header", archiveFromHeader("{\"files\":{\"a\":"), "Error: Header malformed.\n",
+       false},
+      {"nested past the bound",
+       archiveFromHeader("{\"files\":" + repeat("[", 1024) + repeat("]", 1024) + "}"),
+       "Error: Header malformed.\n", false},
+      {"nested to the bound",
+       archiveFromHeader("{\"files\":{\"a\":" + repeat("[", 1022) + repeat("]", 1022) + "}}"), "",
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    writeFile("x.asar", c.archive);
+    Outcome run = runTolvex({"x.asar"});
+    EXPECT_EQ(banner + "x.asar\n" + c.lines, run.output);
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ(c.makesRoot, exists("tolvex"));
+    const Tree left = c.makesRoot ? Tree{} : Tree{{"./x.asar", c.archive}};
+    EXPECT_EQ(left, readTree(c.makesRoot ? "tolvex" : "."));
+  }
+}
+
+TEST(EndToEnd, FailedExtractionThenAGoodArchive) {
+  TempDir dir;
+  // The second file's data runs past the end of the archive: one whole chunk, then ">".
+  std::string header =
+      "{\"files\":{\"a.txt\":{\"offset\":\"0\",\"size\":2},"
+      "\"b.bin\":{\"offset\":\"2\",\"size\":3000},"
+      "\"c.txt\":{\"offset\":\"0\",\"size\":1}}}";
+  writeFile("broken.asar", archiveFromHeader(header, "hi" + repeat("x", 1500)));
+  ArchiveBuilder good;
+  good.addFile("c.txt", "good");
+  good.writeTo("good.asar");
+  Outcome run = runTolvex({"broken.asar", "good.asar"});
+  EXPECT_EQ(banner +
+                "broken.asar\n"
+                "Extracting tolvex/a.txt (2) . OK\n"
+                "Extracting tolvex/b.bin (3000) .> NG\n"
+                "Error: Extraction failed.\n"
+                "good.asar\n"
+                "Extracting tolvex/c.txt (4) . OK\n",
+            run.output);
+  EXPECT_EQ(
+      (Tree{{"tolvex/a.txt", "hi"}, {"tolvex/b.bin", repeat("x", 1024)}, {"tolvex/c.txt", "good"}}),
+      readTree("tolvex"));
+}
+
+TEST(EndToEnd, OpenFailuresMakeNothing) {
+  TempDir dir;
+  mkdir("adir", 0777);
+  writeFile("plain", "x");
+  ArchiveBuilder good;
+  good.addFile("f", "ok");
+  good.writeTo("good.asar");
+  Outcome run = runTolvex({"missing.asar", "adir", "", "plain/x.asar", "good.asar"});
+  EXPECT_EQ(banner +
+                "missing.asar\nError: Cannot open archive.\n"
+                "adir\nError: Cannot open archive.\n"
+                "\nError: Cannot open archive.\n"
+                "x.asar\nError: Cannot open archive.\n"
+                "good.asar\nExtracting tolvex/f (2) . OK\n",
+            run.output);
+  EXPECT_EQ((Tree{{"tolvex/f", "ok"}}), readTree("tolvex"));
+}
+
+TEST(EndToEnd, UnreadableArchiveCannotBeOpened) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
+  TempDir dir;
+  ArchiveBuilder archive;
+  archive.addFile("f", "x");
+  archive.writeTo("locked.asar");
+  chmod("locked.asar", 0);
+  EXPECT_EQ(banner + "locked.asar\nError: Cannot open archive.\n",
+            runTolvex({"locked.asar"}).output);
+  EXPECT_FALSE(exists("tolvex"));
+}
+
+TEST(EndToEnd, UnsafeEntryNamesAreRefused) {
+  struct Case {
+    std::string key;  // as written in the header, already a JSON string literal's content
+    std::string printed;
+  };
+  const Case cases[] = {
+      {"..", "tolvex/.."},
+      {".", "tolvex/."},
+      {"", "tolvex/"},
+      {"../escaped", "tolvex/../escaped"},
+      {"a/../../escaped", "tolvex/a/../../escaped"},
+      {"/tmp/escaped", "tolvex//tmp/escaped"},
+      {"a\\\\..\\\\escaped", "tolvex/a\\..\\escaped"},
+      {"nul\\u0000byte", std::string("tolvex/nul\0byte", 15)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.printed);
+    TempDir dir;
+    writeFile("sentinel", "untouched");
+    std::string header = "{\"files\":{\"" + c.key + "\":{\"offset\":\"0\",\"size\":4}}}";
+    writeFile("evil.asar", archiveFromHeader(header, "evil"));
+    Outcome run = runTolvex({"evil.asar"});
+    EXPECT_EQ(banner + "evil.asar\nExtracting " + c.printed + " o NG\nError: Extraction failed.\n",
+              run.output);
+    EXPECT_EQ((Tree{{"./evil.asar", readFile("evil.asar")},
+                    {"./sentinel", "untouched"},
+                    {"./tolvex", "<dir>"}}),
+              readTree("."));
+  }
+}
+
+TEST(EndToEnd, LargeFileInManyChunks) {
+  TempDir dir;
+  std::string contents;
+  for (size_t i = 0; i < 3 * 1024 * 1024 + 5; ++i)
+    contents += char(i * 7 + i / 1024);
+  ArchiveBuilder archive;
+  archive.addFile("big/data.bin", contents);
+  archive.addFile("small.txt", "s");
+  archive.writeTo("big.asar");
+  Outcome run = runTolvex({"big.asar"});
+  EXPECT_EQ(banner + "big.asar\n" + "Extracting tolvex/big/data.bin (3145733) " +
+                std::string(3073, '.') + " OK\n" + "Extracting tolvex/small.txt (1) . OK\n",
+            run.output);
+  EXPECT_TRUE(readFile("tolvex/big/data.bin") == contents);
+  EXPECT_EQ("s", readFile("tolvex/small.txt"));
+}
+
+TEST(EndToEnd, ExistingFilesAreRewrittenAndOthersKept) {
+  TempDir dir;
+  mkdir("tolvex", 0777);
+  writeFile("tolvex/a.txt", "a much longer old content");
+  writeFile("tolvex/keep.txt", "kept");
+  ArchiveBuilder archive;
+  archive.addFile("a.txt", "new");
+  archive.writeTo("x.asar");
+  EXPECT_EQ(banner + "x.asar\nExtracting tolvex/a.txt (3) . OK\n", runTolvex({"x.asar"}).output);
+  EXPECT_EQ((Tree{{"tolvex/a.txt", "new"}, {"tolvex/keep.txt", "kept"}}), readTree("tolvex"));
+}
+
+}  // namespace
+}  // namespace tolvex
