@@ -60,30 +60,36 @@ void addTrees(Seeds& seeds) {
 
 void addUnsafeNames(Seeds& seeds) {
   const std::pair<const char*, std::string> keys[] = {
-      {"dot_dot", ".."},        {"dot_dot_x", "../x"}, {"climbs", "a/../../x"},
-      {"slash", "a/b"},         {"absolute", "/etc"},  {"empty", ""},
-      {"dot", "."},             {"backslash", "a\\b"}, {"zero_byte", std::string("a\0b", 3)},
+      {"dot_dot", ".."}, {"dot_dot_x", "../x"}, {"climbs", "a/../../x"},
+      {"slash", "a/b"},  {"absolute", "/etc"},  {"empty", ""},
+      {"dot", "."},      {"backslash", "a\\b"}, {"zero_byte", std::string("a\0b", 3)},
   };
   for (const auto& [name, key] : keys) {
     seeds.emplace_back("unsafe_file_" + std::string(name),
                        withFiles("{" + fileEntry(key, "0", "3") + "}"));
-    seeds.emplace_back("unsafe_directory_" + std::string(name),
-                       withFiles("{" + jsonQuoted(key) + ":{\"files\":{" +
-                                 fileEntry("f", "0", "3") + "}}}"));
+    seeds.emplace_back(
+        "unsafe_directory_" + std::string(name),
+        withFiles("{" + jsonQuoted(key) + ":{\"files\":{" + fileEntry("f", "0", "3") + "}}}"));
   }
 }
 
 void addNumberForms(Seeds& seeds) {
   const std::pair<const char*, const char*> sizes[] = {
-      {"real", "10.9"},           {"negative", "-1"},       {"beyond_32_bits", "5E9"},
-      {"real_2_32", "4294967296.5"}, {"huge_exponent", "1E2147483647"},
-      {"negative_exponent", "1E-2147483648"}, {"negative_real", "-0.5"}, {"infinite", "1.0E400"},
+      {"real", "10.9"},
+      {"negative", "-1"},
+      {"beyond_32_bits", "5E9"},
+      {"real_2_32", "4294967296.5"},
+      {"huge_exponent", "1E2147483647"},
+      {"negative_exponent", "1E-2147483648"},
+      {"negative_real", "-0.5"},
+      {"infinite", "1.0E400"},
   };
   for (const auto& [name, size] : sizes)
-    seeds.emplace_back(std::string("size_") + name, withFiles("{" + fileEntry("f", "0", size) + "}"));
+    seeds.emplace_back(std::string("size_") + name,
+                       withFiles("{" + fileEntry("f", "0", size) + "}"));
   const std::pair<const char*, const char*> offsets[] = {
-      {"spaces", " 3"}, {"plus", "+1"},     {"minus", "-1"},
-      {"junk", "1x"},   {"no_digits", ""}, {"huge", "99999999999999999999999"},
+      {"spaces", " 3"},     {"plus", "+1"},    {"minus", "-1"},
+      {"junk", "1x"},       {"no_digits", ""}, {"huge", "99999999999999999999999"},
       {"past_end", "1000"},
   };
   for (const auto& [name, offset] : offsets)
@@ -92,17 +98,19 @@ void addNumberForms(Seeds& seeds) {
 }
 
 void addHeaderShapes(Seeds& seeds) {
-  seeds.emplace_back("overlapping_entries",
-                     withFiles("{" + fileEntry("a", "2", "8") + "," + fileEntry("b", "0", "16") + "}"));
+  seeds.emplace_back("overlapping_entries", withFiles("{" + fileEntry("a", "2", "8") + "," +
+                                                      fileEntry("b", "0", "16") + "}"));
   seeds.emplace_back("file_with_files",
                      withFiles("{\"f\":{\"offset\":\"1\",\"size\":2,\"files\":{" +
                                fileEntry("inner", "0", "1") + "}}}"));
   seeds.emplace_back("files_array", withFiles("{\"d\":{\"files\":[1,2]}}"));
-  seeds.emplace_back("duplicate_keys",
-                     withFiles("{" + fileEntry("k", "0", "1") + "," + fileEntry("k", "1", "2") + "}"));
-  seeds.emplace_back("escaped_keys", withFiles("{\"\\u00e9\\u0041\":{\"offset\":\"0\",\"size\":2}}"));
-  seeds.emplace_back("trailing_whitespace",
-                     archiveFromHeader("{\"files\":{" + fileEntry("f", "0", "2") + "}} \t\r\n", "ab"));
+  seeds.emplace_back("duplicate_keys", withFiles("{" + fileEntry("k", "0", "1") + "," +
+                                                 fileEntry("k", "1", "2") + "}"));
+  seeds.emplace_back("escaped_keys",
+                     withFiles("{\"\\u00e9\\u0041\":{\"offset\":\"0\",\"size\":2}}"));
+  seeds.emplace_back(
+      "trailing_whitespace",
+      archiveFromHeader("{\"files\":{" + fileEntry("f", "0", "2") + "}} \t\r\n", "ab"));
   seeds.emplace_back("trailing_junk", archiveFromHeader("{\"files\":{}} x"));
   seeds.emplace_back("trailing_zero_byte", archiveFromHeader(std::string("{\"files\":{}}\0", 13)));
   seeds.emplace_back("root_array", archiveFromHeader("[1]"));
@@ -112,7 +120,8 @@ void addHeaderShapes(Seeds& seeds) {
   std::string nested = "{\"offset\":\"0\",\"size\":1,\"x\":[]}";
   for (int level = 0; level < 510; ++level)
     nested = "{\"files\":{\"d\":" + nested + "}}";
-  seeds.emplace_back("deepest_nesting", archiveFromHeader("{\"files\":{\"d\":" + nested + "}}", "z"));
+  seeds.emplace_back("deepest_nesting",
+                     archiveFromHeader("{\"files\":{\"d\":" + nested + "}}", "z"));
 }
 
 void addPrefixes(Seeds& seeds) {

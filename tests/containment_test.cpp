@@ -41,15 +41,15 @@ class ContainmentTest : public ::testing::Test {
 // A key that is not one plain component is refused where it would make something, as a
 // file or as a directory, and the walk stops there: later members are not extracted.
 TEST_F(ContainmentTest, RefusesKeysThatAreNotOnePlainComponent) {
-  const std::string keys[] = {"..",  "../x",  "a/../../x", "a/b",     "/etc", "",
-                              ".",   "a\0b"s, "\0"s,        "a\\b",    "..\\x",
-                              "../sentinel", "../../sentinel"};
+  const std::string keys[] = {"..",    "../x",        "a/../../x",     "a/b", "/etc",
+                              "",      ".",           "a\0b"s,         "\0"s, "a\\b",
+                              "..\\x", "../sentinel", "../../sentinel"};
   for (const std::string& key : keys) {
     for (bool asDirectory : {false, true}) {
       SCOPED_TRACE((asDirectory ? "directory " : "file ") + jsonQuoted(key));
-      std::string entry = asDirectory ? jsonQuoted(key) + ":{\"files\":{" +
-                                            fileMember("sentinel", "0", 3) + "}}"
-                                      : fileMember(key, "0", 3);
+      std::string entry =
+          asDirectory ? jsonQuoted(key) + ":{\"files\":{" + fileMember("sentinel", "0", 3) + "}}"
+                      : fileMember(key, "0", 3);
       sandbox_.clearOutput();
       EXPECT_EQ("Extracting tolvex/" + key + " o NG\nError: Extraction failed.\n",
                 sandbox_.extract(archiveWith(entry + "," + fileMember("zz", "3", 3))));
@@ -105,22 +105,33 @@ TEST_F(ContainmentTest, FollowsNothingPlantedInTheRoot) {
     TreeSnapshot rootAfter;
   };
   const Case cases[] = {
-      {"link at the file to the sentinel", [] { return symlink("../sentinel", "tolvex/f"); }, "f",
+      {"link at the file to the sentinel",
+       [] { return symlink("../sentinel", "tolvex/f"); },
+       "f",
        {{"f", "link:../sentinel"}}},
-      {"link at the file to an absent path", [] { return symlink("../nowhere", "tolvex/f"); }, "f",
+      {"link at the file to an absent path",
+       [] { return symlink("../nowhere", "tolvex/f"); },
+       "f",
        {{"f", "link:../nowhere"}}},
-      {"link at a directory on the way", [] { return symlink("../outside", "tolvex/d"); }, "d/f",
+      {"link at a directory on the way",
+       [] { return symlink("../outside", "tolvex/d"); },
+       "d/f",
        {{"d", "link:../outside"}}},
       {"link at a directory deeper on the way",
        [] { return mkdir("tolvex/a", 0777) | symlink("../../..", "tolvex/a/b"); },
-       "a/b/sentinel", {{"a", "dir"}, {"a/b", "link:../../.."}}},
-      {"dangling link at a directory on the way", [] { return symlink("../nowhere", "tolvex/d"); },
-       "d/f", {{"d", "link:../nowhere"}}},
+       "a/b/sentinel",
+       {{"a", "dir"}, {"a/b", "link:../../.."}}},
+      {"dangling link at a directory on the way",
+       [] { return symlink("../nowhere", "tolvex/d"); },
+       "d/f",
+       {{"d", "link:../nowhere"}}},
       {"FIFO at the file", [] { return mkfifo("tolvex/f", 0666); }, "f", {{"f", "other"}}},
-      {"file where a directory is needed", [] {
+      {"file where a directory is needed",
+       [] {
          writeFile("tolvex/d", "keep");
          return 0;
-       }, "d/f",
+       },
+       "d/f",
        {{"d", "file:keep"}}},
   };
   mkdir("outside", 0777);
@@ -191,10 +202,16 @@ TEST_F(ContainmentTest, AcceptsOddButPlainNames) {
       "Extracting tolvex/\xED\xA0\x80 (1) . OK\n"
       "Extracting tolvex/\xFF\xFE (1) . OK\n";
   const TreeSnapshot tree = {
-      {" ", "file:1"},        {"-rf", "file:2"},    {"...", "dir"},
-      {".../ ", "dir"},       {".../ /-rf", "file:3"}, {".hidden", "file:4"},
-      {"\xC3", "file:5"},     {"\xC3\xA9t\xC3\xA9", "file:6"},
-      {"\xE6\x97\xA5\xE6\x9C\xAC", "file:7"}, {"\xED\xA0\x80", "file:8"},
+      {" ", "file:1"},
+      {"-rf", "file:2"},
+      {"...", "dir"},
+      {".../ ", "dir"},
+      {".../ /-rf", "file:3"},
+      {".hidden", "file:4"},
+      {"\xC3", "file:5"},
+      {"\xC3\xA9t\xC3\xA9", "file:6"},
+      {"\xE6\x97\xA5\xE6\x9C\xAC", "file:7"},
+      {"\xED\xA0\x80", "file:8"},
       {"\xFF\xFE", "file:9"},
   };
   for (bool asTerminal : {false, true}) {

@@ -35,26 +35,29 @@ std::string chunkCrossingBytes() {
 
 SampleResult wholeResult(const std::string& sample) {
   if (sample == "nested_directories")
-    return {"Extracting tolvex/a/b/c/deep.txt (9) . OK\n"
-            "Extracting tolvex/a/b/mid.txt (6) . OK\n"
-            "Extracting tolvex/a/top.txt (3) . OK\n"
-            "Extracting tolvex/z.txt (9) . OK\n",
-            {{"a", "dir"},
-             {"a/b", "dir"},
-             {"a/b/c", "dir"},
-             {"a/b/c/deep.txt", "file:deep down"},
-             {"a/b/empty", "dir"},
-             {"a/b/mid.txt", "file:middle"},
-             {"a/top.txt", "file:top"},
-             {"z.txt", "file:last file"}}};
+    return {
+        "Extracting tolvex/a/b/c/deep.txt (9) . OK\n"
+        "Extracting tolvex/a/b/mid.txt (6) . OK\n"
+        "Extracting tolvex/a/top.txt (3) . OK\n"
+        "Extracting tolvex/z.txt (9) . OK\n",
+        {{"a", "dir"},
+         {"a/b", "dir"},
+         {"a/b/c", "dir"},
+         {"a/b/c/deep.txt", "file:deep down"},
+         {"a/b/empty", "dir"},
+         {"a/b/mid.txt", "file:middle"},
+         {"a/top.txt", "file:top"},
+         {"z.txt", "file:last file"}}};
   if (sample == "empty_file")
-    return {"Extracting tolvex/a (1) . OK\n"
-            "Extracting tolvex/b (0)  OK\n"
-            "Extracting tolvex/c (3) . OK\n",
-            {{"a", "file:1"}, {"b", "file:"}, {"c", "file:end"}}};
-  return {"Extracting tolvex/big.bin (2500) ... OK\n"
-          "Extracting tolvex/tail (3) . OK\n",
-          {{"big.bin", "file:" + chunkCrossingBytes()}, {"tail", "file:xyz"}}};
+    return {
+        "Extracting tolvex/a (1) . OK\n"
+        "Extracting tolvex/b (0)  OK\n"
+        "Extracting tolvex/c (3) . OK\n",
+        {{"a", "file:1"}, {"b", "file:"}, {"c", "file:end"}}};
+  return {
+      "Extracting tolvex/big.bin (2500) ... OK\n"
+      "Extracting tolvex/tail (3) . OK\n",
+      {{"big.bin", "file:" + chunkCrossingBytes()}, {"tail", "file:xyz"}}};
 }
 
 std::vector<std::string> lines(const std::string& text) {
@@ -70,8 +73,7 @@ std::vector<std::string> lines(const std::string& text) {
 // archive's output up to some file, that file's line stopped by ">", and the failure line.
 std::string checkCutOutput(const std::string& output, const std::string& wholeOutput) {
   std::vector<std::string> got = lines(output), whole = lines(wholeOutput);
-  if (got.size() < 2 || got.size() > whole.size() + 1 ||
-      got.back() != "Error: Extraction failed.")
+  if (got.size() < 2 || got.size() > whole.size() + 1 || got.back() != "Error: Extraction failed.")
     return "unexpected lines";
   for (size_t i = 0; i + 2 < got.size(); ++i)
     if (got[i] != whole[i]) return "line " + std::to_string(i) + " differs";
@@ -154,12 +156,14 @@ class Mutator {
   uint32_t pick(uint32_t bound) { return bound == 0 ? 0 : uint32_t(random_() % bound); }
 
   void editHeader(std::string& text) {
+    // clang-format off
     static const char* const tokens[] = {
-        "..",  "/",         "\\\\",         "\\u0000",         "\"",          "{",
-        "}",   "[",         "]",            ",",               ":",           "-",
-        "0",   "1024",      "9999999999",   "4294967295",      "1E2147483647", "-1",
-        "1.5", "\"files\":{}", "{\"files\":{", "\"offset\":\"0\"", "\"size\":1024", " ",
+        "..",  "/",    "\\\\",       "\\u0000",     "\"",            "{",
+        "}",   "[",    "]",          ",",          ":",             "-",
+        "0",   "1024", "9999999999", "4294967295", "1E2147483647",  "-1",
+        "1.5", " ",    "\"files\":{}", "{\"files\":{", "\"offset\":\"0\"", "\"size\":1024",
     };
+    // clang-format on
     static const char* const nameTokens[] = {"/..", "/", "\\\\", "\\u0000", "/../..", "\\u001b[2J"};
     if (text.empty()) text = "{";
     size_t at = pick(uint32_t(text.size()));
@@ -196,7 +200,8 @@ class Mutator {
   // Edits anywhere; prefix fields are hit often, as `hot` bytes (prefix and text) are.
   void editBytes(std::string& archive, size_t hot) {
     if (archive.empty()) archive.push_back('\0');
-    size_t at = pick(3) == 0 ? pick(uint32_t(archive.size())) : pick(uint32_t(std::min(hot, archive.size())));
+    size_t at = pick(3) == 0 ? pick(uint32_t(archive.size()))
+                             : pick(uint32_t(std::min(hot, archive.size())));
     static const char interesting[] = {'\0', '\x04', '\xFF', '\x80', '/', '.', '\\', '"', '0', '9'};
     switch (pick(5)) {
       case 0:
@@ -240,8 +245,9 @@ TEST_P(HostileArchiveTest, MutantsAreHarmless) {
     std::string fault = extractAndJudge(mutant, output);
     extracted += output.find("Extracting ") != std::string::npos;
     if (!fault.empty() && ++findings <= 3)
-      ADD_FAILURE() << name_ << " mutant " << i << ": " << fault << "\nmutant: " << jsonQuoted(mutant)
-                    << "\noutput:\n" << output;
+      ADD_FAILURE() << name_ << " mutant " << i << ": " << fault
+                    << "\nmutant: " << jsonQuoted(mutant) << "\noutput:\n"
+                    << output;
   }
   EXPECT_EQ(0, findings);
   // The mutants must reach the tree walk often enough to test it.

@@ -102,7 +102,8 @@ std::string runProgram(rlim_t stackBytes) {
   int status = 0;
   if (child < 0 || waitpid(child, &status, 0) != child) return output + "[not run]";
   if (WIFSIGNALED(status)) return output + "[signal " + std::to_string(WTERMSIG(status)) + "]";
-  if (WEXITSTATUS(status) != 0) return output + "[status " + std::to_string(WEXITSTATUS(status)) + "]";
+  if (WEXITSTATUS(status) != 0)
+    return output + "[status " + std::to_string(WEXITSTATUS(status)) + "]";
   return output;
 }
 
@@ -130,7 +131,7 @@ TEST_F(LimitsTest, TakesExponentsAtThe32BitEdgesInEveryForm) {
       {"0E2147483647", NumberForm::Unsigned, 0},
       {"-1E2147483647", NumberForm::Signed, 0},
       {"-2147483648e+2147483647", NumberForm::Signed, 0},
-      {"1.5E2147483647", NumberForm::Real, 0x7FF0000000000000},   // infinity
+      {"1.5E2147483647", NumberForm::Real, 0x7FF0000000000000},    // infinity
       {"-1.5e+2147483647", NumberForm::Real, 0xFFF0000000000000},  // -infinity
       {"0.0E2147483647", NumberForm::Real, 0},
       {"1E-2147483648", NumberForm::Real, 0},
@@ -194,18 +195,26 @@ TEST_F(LimitsTest, TakesACountOf4294967295OnAShortArchive) {
   };
   const std::string file = "\"f\":{\"offset\":\"0\",\"size\":";
   const Case cases[] = {
-      {"size 4294967295", archiveFromHeader("{\"files\":{" + file + "4294967295}}}", "abc"),
-       "Extracting tolvex/f (4294967295) > NG\nError: Extraction failed.\n", {{"f", "file:"}}},
-      {"size -1", archiveFromHeader("{\"files\":{" + file + "-1}}}", "abc"),
-       "Extracting tolvex/f (4294967295) > NG\nError: Extraction failed.\n", {{"f", "file:"}}},
+      {"size 4294967295",
+       archiveFromHeader("{\"files\":{" + file + "4294967295}}}", "abc"),
+       "Extracting tolvex/f (4294967295) > NG\nError: Extraction failed.\n",
+       {{"f", "file:"}}},
+      {"size -1",
+       archiveFromHeader("{\"files\":{" + file + "-1}}}", "abc"),
+       "Extracting tolvex/f (4294967295) > NG\nError: Extraction failed.\n",
+       {{"f", "file:"}}},
       {"size 4294967295 over 2100 bytes",
        archiveFromHeader("{\"files\":{" + file + "4294967295}}}", std::string(2100, 'q')),
        "Extracting tolvex/f (4294967295) ..> NG\nError: Extraction failed.\n",
        {{"f", "file:" + std::string(2048, 'q')}}},
-      {"text length 4294967295", le32({4, 8, 4, 0xFFFFFFFF}) + "{\"files\":{}}", "",
+      {"text length 4294967295",
+       le32({4, 8, 4, 0xFFFFFFFF}) + "{\"files\":{}}",
+       "",
        {{"*", "missing"}}},
       {"text length 4294967276, the largest that fits",
-       le32({4, 0xFFFFFFF4, 0xFFFFFFF0, 0xFFFFFFEC}) + "{\"files\":{}}", "", {{"*", "missing"}}},
+       le32({4, 0xFFFFFFF4, 0xFFFFFFF0, 0xFFFFFFEC}) + "{\"files\":{}}",
+       "",
+       {{"*", "missing"}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
