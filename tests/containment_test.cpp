@@ -150,6 +150,30 @@ TEST_F(ContainmentTest, FollowsNothingPlantedInTheRoot) {
   }
 }
 
+// The output root itself taken by something else: the walk neither blocks on a FIFO nor
+// writes into a file, and every file fails.
+TEST_F(ContainmentTest, LeavesARootThatIsNotADirectoryAlone) {
+  ArchiveBuilder builder;
+  builder.addFile("f", "new");
+  for (bool fifo : {true, false}) {
+    SCOPED_TRACE(fifo ? "FIFO" : "regular file");
+    sandbox_.clearOutput();
+    if (fifo)
+      ASSERT_EQ(0, mkfifo("tolvex", 0666));
+    else
+      writeFile("tolvex", "keep");
+    EXPECT_EQ("Extracting tolvex/f o NG\nError: Extraction failed.\n",
+              sandbox_.extract(builder.build()));
+    struct stat status;
+    ASSERT_EQ(0, lstat("tolvex", &status));
+    EXPECT_EQ(fifo, S_ISFIFO(status.st_mode));
+    if (!fifo) {
+      EXPECT_EQ("keep", readFile("tolvex"));
+    }
+    EXPECT_EQ("", sandbox_.changesOutside());
+  }
+}
+
 // Control bytes are plain name bytes: the file is made with them. The progress line
 // carries them unchanged, except on a terminal, where each shows as '?'.
 TEST_F(ContainmentTest, ShowsControlBytesInNamesAsQuestionMarksOnATerminal) {
