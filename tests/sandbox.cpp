@@ -30,8 +30,8 @@ Sandbox::Sandbox() {
 
 Sandbox::~Sandbox() {
   // The output root may be deeper than PATH_MAX, which the temporary directory's own
-  // removal cannot take.
-  clearOutput();
+  // removal cannot take. (Without the layout the working directory is not the sandbox's.)
+  if (ready_) clearOutput();
 }
 
 std::string Sandbox::extract(const std::string& archive, bool asTerminal) {
