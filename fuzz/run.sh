@@ -12,15 +12,16 @@
 set -euo pipefail
 
 mode=$1
-binary=$2
+# Absolute paths throughout: a target may change its working directory, and libFuzzer runs
+# the binary again from there to merge.
+binary=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 name=$3
 seconds=${4:-60}
 
 here=$(cd "$(dirname "$0")" && pwd)
 corpus=$here/corpus/$name
 saved=$here/findings/$name
-# Absolute: a target may change its working directory.
-artifacts=$(cd "$(dirname "$binary")" && pwd)/findings/$name
+artifacts=$(dirname "$binary")/findings/$name
 mkdir -p "$artifacts"
 
 # Per target: the dictionary, the largest input, and the largest single allocation.
