@@ -96,7 +96,7 @@ class Checker {
       return jsonQuoted(path) + " holds " + std::to_string(length) + " bytes of " +
              std::to_string(count);
     if (length != count && length % chunkSize != 0)
-      return jsonQuoted(path) + " holds a part chunk: " + std::to_string(length) + " bytes";
+      return jsonQuoted(path) + " holds a partial chunk: " + std::to_string(length) + " bytes";
     if (length == 0) return "";
     bool inside = offset <= UINT64_MAX - dataBase_ && dataBase_ + offset < archive_.size() &&
                   length <= archive_.size() - (dataBase_ + offset);
