@@ -9,10 +9,10 @@ export CMAKE_BUILD_PARALLEL_LEVEL ?= $(shell nproc 2>/dev/null || echo 2)
 # The fuzz targets need clang with libFuzzer; without it they are left out of `make test`.
 HAVE_LIBFUZZER := $(shell printf 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' \
 	| clang++ -x c++ -fsanitize=fuzzer - -o /dev/null 2>/dev/null && echo yes)
-FUZZ_TARGETS := parse_document
+FUZZ_TARGETS := parse_document read_header process_archive
 FUZZ_SECONDS ?= 600
 
-.PHONY: all release sanitize fuzz-build test demo bench fuzz clean
+.PHONY: all release sanitize fuzz-build test demo bench fuzz fuzz-seeds clean
 
 all: release
 
@@ -56,6 +56,11 @@ fuzz: fuzz-build
 	@for target in $(FUZZ_TARGETS); do \
 	  fuzz/run.sh campaign build/fuzz/$${target}_fuzz $$target $(FUZZ_SECONDS) || exit 1; \
 	done
+
+# Writes the seed archives of the archive fuzz targets into their corpora (committed).
+fuzz-seeds: release
+	./build/release/tolvex_fuzz_seeds fuzz/corpus/read_header
+	./build/release/tolvex_fuzz_seeds fuzz/corpus/process_archive
 
 # Benchmarks (never part of the tests): the header parser against other JSON parsers.
 bench: release

@@ -12,7 +12,9 @@
 set -euo pipefail
 
 mode=$1
-binary=$2
+# Absolute paths throughout: a target may change its working directory, and libFuzzer runs
+# the binary again from there to merge.
+binary=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 name=$3
 seconds=${4:-60}
 
@@ -22,10 +24,27 @@ saved=$here/findings/$name
 artifacts=$(dirname "$binary")/findings/$name
 mkdir -p "$artifacts"
 
-# No input may make the program allocate more than its own size plus the tree built from
-# it: 256 KiB inputs and a 64 MiB limit per allocation leave ample room for both.
-options=(-dict="$here/json.dict" -max_len=262144 -malloc_limit_mb=64 -rss_limit_mb=2048
-         -timeout=10 -artifact_prefix="$artifacts/" -print_final_stats=1)
+# Per target: the dictionary, the largest input, and the largest single allocation.
+case $name in
+  read_header)
+    # Inputs of at most 64 KiB and no allocation above 1 MiB: whatever length a prefix
+    # declares, the text may take no more than the input holds (twice what arrived, as a
+    # pipe).
+    dictionary=archive.dict max_len=65536 malloc_limit_mb=1
+    ;;
+  process_archive)
+    # The header and its tree in small pieces; the largest allocations are the archive's
+    # stream buffer and a file's output buffer, 1 MiB each.
+    dictionary=archive.dict max_len=65536 malloc_limit_mb=2
+    ;;
+  *)
+    # No input may make the parser allocate more than its own size plus the tree built
+    # from it: 256 KiB inputs and 64 MiB per allocation leave ample room for both.
+    dictionary=json.dict max_len=262144 malloc_limit_mb=64
+    ;;
+esac
+options=(-dict="$here/$dictionary" -max_len=$max_len -malloc_limit_mb=$malloc_limit_mb
+         -rss_limit_mb=2048 -timeout=10 -artifact_prefix="$artifacts/" -print_final_stats=1)
 
 case $mode in
   replay)

@@ -12,7 +12,9 @@ namespace {
 constexpr uint32_t prefixSize = 16;
 
 // Read piece by piece when the source cannot tell its size, so that memory grows only as
-// bytes actually arrive.
+// bytes actually arrive: the first piece is small, and each later one as large as what has
+// arrived, up to the largest.
+constexpr uint32_t firstTextPieceSize = 4096;
 constexpr uint32_t textPieceSize = 1 << 20;
 
 // Decodes four bytes, least significant first, on any host.
@@ -44,12 +46,13 @@ HeaderText readTextWhole(ByteSource& source, uint32_t textLength) {
 }
 
 // The same result as one read of `textLength` bytes, but the buffer never gets ahead of
-// the bytes received by more than it already holds.
+// the bytes received by more than it already holds (or the first piece).
 HeaderText readTextInPieces(ByteSource& source, uint32_t textLength) {
   HeaderText text;
   while (text.size() < textLength) {
     size_t have = text.size();
-    uint32_t piece = static_cast<uint32_t>(std::min<size_t>(textPieceSize, textLength - have));
+    size_t wanted = std::min<size_t>(std::max<size_t>(have, firstTextPieceSize), textPieceSize);
+    uint32_t piece = static_cast<uint32_t>(std::min<size_t>(wanted, textLength - have));
     if (have + piece > text.capacity())
       text.reserve(std::min<size_t>(textLength, std::max<size_t>(2 * have, have + piece)));
     text.resize(have + piece);

@@ -111,6 +111,17 @@ TEST(ReadHeader, RejectsPrefixWhoseSumsExceed32Bits) {
   }
 }
 
+// Read as a pipe, a 16-byte archive whose prefix declared a text of 10 MiB made the text
+// buffer take 1 MiB before the first byte arrived (found by the read_header fuzz target).
+// The buffer now grows only with what arrives, from 4 KiB on.
+TEST(ReadHeader, GrowsTheTextOnlyAsItArrivesWhenSizeUnknown) {
+  MemoryByteSource source(le32({4, 0x009D0008, 0x009D0004, 0x009D0000}) + std::string(5000, 'x'));
+  source.tellsSize = false;
+  EXPECT_EQ("", readFrom(source).text);
+  EXPECT_EQ(4096u, source.largestRead);
+  EXPECT_EQ(6u, source.readCalls);  // the four fields, 4096 text bytes, then the short read
+}
+
 TEST(ReadHeader, ReadsLongTextInPiecesWhenSizeUnknown) {
   std::string text(3 * 1024 * 1024 + 5, 'x');
   MemoryByteSource source(archiveFromHeader(text, "data"));
