@@ -18,12 +18,12 @@ How a series is run, so that the numbers mean something on a small shared machin
 - every input is read once right before the series, so the page cache is warm;
 - one warm-up round, then N rounds, each running every tool once in turn (A B C A B C);
 - each run extracts into a fresh directory inside a slot of a pool of directories made
-  once and spread over the file system (the pool's parent carries the ext4 "top
-  directory" attribute), slots used in rotation;
+  once, each slot in a region of the file system of its own (the pool's parent carries
+  the ext4 "top directory" attribute, which spreads its subdirectories), the slot used
+  least recently first;
 - `sync` before each timed run, so earlier write-back stays out of it; only the
-  extraction is timed: removing the output comes after, untimed, and a slot is not used
-  again until its last removal is over a minute old (ext4 without a journal searches
-  slowly past inodes freed within the last minute);
+  extraction is timed: removing the output comes after, untimed, and a slot that held a
+  large tree is not used again for six minutes (see SLOT_REST);
 - peak resident memory comes from GNU time (/usr/bin/time) around each run.
 
 The table gives per corpus and tool the median wall time, the median of the ratios to
@@ -33,7 +33,7 @@ should be repeated.
 
 Usage: bench/extract_bench.py [--tolvex PATH] [--pack PATH] [--scratch DIR] [--runs N]
                               [--corpus small,large,mixed] [--tools tolvex,tar,...]
-                              [--variant NAME=PATH ...]
+                              [--variant NAME=PATH ...] [--samples]
 --variant adds another tolvex build as one more tool (an older commit, say), to compare
 builds side by side in the same series.
 """
@@ -50,9 +50,13 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 MiB = 1024 * 1024
 
-# A slot is reused only this long after its last removal (seconds).
-SLOT_REST = 65
-POOL_SLOTS = 24
+# A slot is reused only this long after its last removal (seconds). ext4 without a
+# journal passes over an inode freed in the last minute, or in the last six minutes once
+# its inode table block is dirty again (as soon as a new file is made beside it), and
+# every new inode starts that search at the front of its group: a tree made where one was
+# just removed takes many times longer.
+SLOT_REST = 370
+POOL_SLOTS = 48
 
 
 # ---------------------------------------------------------------------------- corpora
@@ -139,29 +143,66 @@ def prepare(scratch, pack, name):
 
 # ---------------------------------------------------------------------------- running
 
+def region_size(path):
+    """Inode numbers per region of the file system that ext4 fills as one: a flexible
+    block group, 16 block groups of 8 * block size blocks (the defaults). A directory's
+    files get inodes in its region, so runs in different regions do not meet."""
+    stats = os.statvfs(path)
+    groups = max(1, -(-stats.f_blocks // (8 * stats.f_bsize)))
+    return max(1, stats.f_files // groups * 16)
+
+
 class Pool:
-    """Directories made once, spread over the file system, used in rotation."""
+    """Directories made once, each in a region of the file system of its own, used in
+    rotation."""
 
     def __init__(self, scratch):
         self.root = os.path.join(scratch, "pool")
-        if not os.path.isdir(self.root):
-            os.makedirs(self.root)
-            # Subdirectories of a "top directory" are spread over the block groups.
-            subprocess.run(["chattr", "+T", self.root], check=False,
-                           stderr=subprocess.DEVNULL)
-            for i in range(POOL_SLOTS):
-                os.mkdir(os.path.join(self.root, "slot%02d" % i))
-        self.slots = sorted(os.path.join(self.root, s) for s in os.listdir(self.root))
-        self.next = 0
+        region = region_size(scratch)
+        apart = lambda a, b: abs(a - b) >= region  # so never in the same region
+        slots = sorted(os.path.join(self.root, s) for s in os.listdir(self.root)) \
+            if os.path.isdir(self.root) else []
+        inodes = [os.stat(s).st_ino for s in slots]
+        if not slots or not all(
+                apart(a, b) for i, a in enumerate(inodes) for b in inodes[i + 1:]):
+            slots = self.make(region, apart)
+        self.slots = slots
+
+    def make(self, region, apart):
+        shutil.rmtree(self.root, ignore_errors=True)
+        os.makedirs(self.root)
+        # Subdirectories of a "top directory" are spread over the file system; of many
+        # tries, those in a region of their own are kept, up to POOL_SLOTS of them.
+        subprocess.run(["chattr", "+T", self.root], check=False, stderr=subprocess.DEVNULL)
+        kept, inodes = [], []
+        for i in range(40 * POOL_SLOTS):
+            path = os.path.join(self.root, "try%03d" % i)
+            os.mkdir(path)
+            inode = os.stat(path).st_ino
+            if all(apart(inode, other) for other in inodes):
+                kept.append(path)
+                inodes.append(inode)
+            else:
+                os.rmdir(path)
+            if len(kept) == POOL_SLOTS:
+                break
+        slots = []
+        for i, path in enumerate(kept):
+            slots.append(os.path.join(self.root, "slot%02d" % i))
+            os.rename(path, slots[-1])
+        return slots
 
     def take(self):
-        """A fresh, empty directory in the next slot, after the slot has rested."""
-        slot = self.slots[self.next]
-        self.next = (self.next + 1) % len(self.slots)
-        stamp = os.path.join(slot, ".freed")
-        if os.path.exists(stamp):
-            wait = os.path.getmtime(stamp) + SLOT_REST - time.time()
+        """A fresh, empty directory in the slot used least recently, once that slot has
+        rested (when its last tree was a large one)."""
+        stamps = [os.path.join(slot, ".freed") for slot in self.slots]
+        used = [os.path.getmtime(stamp) if os.path.exists(stamp) else 0 for stamp in stamps]
+        index = min(range(len(self.slots)), key=lambda i: used[i])
+        slot, stamp = self.slots[index], stamps[index]
+        if used[index] and open(stamp).read() == "rest":
+            wait = used[index] + SLOT_REST - time.time()
             if wait > 0:
+                print("(waiting %.0f s for %s to rest)" % (wait, slot), flush=True)
                 time.sleep(wait)
         for leftover in os.listdir(slot):  # an interrupted earlier series
             if leftover != ".freed":
@@ -172,10 +213,13 @@ class Pool:
 
     @staticmethod
     def give_back(slot, out):
+        entries = sum(len(dirs) + len(files) for _, dirs, files in os.walk(out))
         shutil.rmtree(out, ignore_errors=True)
         subprocess.run(["sync"], check=False)
-        with open(os.path.join(slot, ".freed"), "w"):
-            pass  # the time of the last removal is the file's modification time
+        # The file's modification time is the slot's last use; a few freed inodes cost
+        # the next tree little, so only a large tree asks for rest.
+        with open(os.path.join(slot, ".freed"), "w") as stamp:
+            stamp.write("rest" if entries > 1000 else "")
 
 
 def timed(command, cwd, report):
@@ -257,7 +301,7 @@ def series(scratch, pool, commands, tree, runs):
     return results
 
 
-def summarise(name, results):
+def summarise(name, results, samples):
     tar_walls = [wall for wall, _ in results["tar"]] if "tar" in results else None
     for tool, samples in results.items():
         walls = [wall for wall, _ in samples]
@@ -267,6 +311,8 @@ def summarise(name, results):
         peaks = [rss for _, rss in samples if rss is not None]
         peak = "%.1f" % (max(peaks) / 1024) if peaks else "n/a"
         print("%-6s %-9s %10.3f %8s %12s" % (name, tool, statistics.median(walls), ratio, peak))
+        if samples:
+            print("         rounds: %s" % " ".join("%.3f" % wall for wall in walls))
     if tar_walls:
         low, high, mid = min(tar_walls), max(tar_walls), statistics.median(tar_walls)
         steady = "steady" if (high - low) <= 0.2 * mid else "NOT steady: repeat the series"
@@ -285,6 +331,8 @@ def main():
                         help="comma-separated, from small, large, mixed")
     parser.add_argument("--tools", default="tolvex,tar,tar-m,bsdtar,cp-r",
                         help="comma-separated, from tolvex, tar, tar-m, bsdtar, cp-r")
+    parser.add_argument("--samples", action="store_true",
+                        help="also print every round's time of each tool")
     parser.add_argument("--variant", action="append", default=[], metavar="NAME=PATH",
                         help="another tolvex build to time as the tool NAME")
     args = parser.parse_args()
@@ -324,7 +372,7 @@ def main():
                     in tool_commands(tolvex, variants, tree, archive, tarball).items()
                     if tool in tools}
         warm([tree, archive, tarball])
-        summarise(name, series(args.scratch, pool, commands, tree, args.runs))
+        summarise(name, series(args.scratch, pool, commands, tree, args.runs), args.samples)
     return 0
 
 
