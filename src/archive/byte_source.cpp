@@ -13,19 +13,21 @@
 namespace tolvex {
 namespace {
 
-// Large enough that a chunk of 1024 bytes is rarely a system call of its own, small
-// enough that first touching its pages costs little.
+// Large enough that a chunk of 1024 bytes is rarely a system call of its own and that
+// copyTo moves a large entry in few reads and writes, small enough that first touching
+// its pages costs little.
 constexpr uint32_t windowSize = 256 * 1024;
 
-// The most one copy_file_range call is asked to move (the kernel moves at most about
-// 2 GiB per call anyway).
-constexpr uint64_t kernelCopyLimit = uint64_t(1) << 30;
-
-// Answers of copy_file_range that hold for every later call on the same archive: the
-// kernel or the file systems cannot copy between these files, or a policy forbids it.
-bool isRefusal(int error) {
-  return error == ENOSYS || error == EOPNOTSUPP || error == EXDEV || error == EINVAL ||
-         error == EPERM || error == EBADF;
+// Writes `count` bytes to `out`, as far as it takes them; returns the bytes written.
+uint64_t writeOut(int out, const char* bytes, uint64_t count) {
+  uint64_t written = 0;
+  while (written < count) {
+    ssize_t n = ::write(out, bytes + written, count - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    written += static_cast<uint64_t>(n);
+  }
+  return written;
 }
 
 }  // namespace
@@ -97,20 +99,25 @@ bool FileByteSource::bytesLeft(uint64_t& count) {
 }
 
 uint64_t FileByteSource::copyTo(int out, uint64_t count) {
-  if (seekFailed_ || atEnd_ || kernelRefuses_) return 0;
+  if (seekFailed_ || atEnd_) return 0;
+  if (!window_) window_.reset(new (std::nothrow) char[windowSize]);
+  if (!window_) return 0;
   uint64_t moved = 0;
   while (moved < count) {
-    loff_t from = static_cast<loff_t>(position_);
-    ssize_t n = copy_file_range(fd_, &from, out, nullptr,
-                                std::min(count - moved, kernelCopyLimit), 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      // Anything but a refusal (an error, the end of the archive) is for read() to find.
-      if (n < 0 && moved == 0 && isRefusal(errno)) kernelRefuses_ = true;
-      break;
+    if (position_ < windowStart_ || position_ - windowStart_ >= windowLength_) {
+      // The window is refilled whole, so the entries after this one are read from it.
+      ssize_t n = pread(fd_, window_.get(), windowSize, static_cast<off_t>(position_));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;  // the end, or an error for read() to find
+      windowStart_ = position_;
+      windowLength_ = static_cast<uint32_t>(n);
     }
-    position_ += static_cast<uint64_t>(n);
-    moved += static_cast<uint64_t>(n);
+    uint64_t offset = position_ - windowStart_;
+    uint64_t wanted = std::min<uint64_t>(count - moved, windowLength_ - offset);
+    uint64_t written = writeOut(out, window_.get() + offset, wanted);
+    position_ += written;
+    moved += written;
+    if (written < wanted) break;
   }
   return moved;
 }

@@ -29,11 +29,11 @@ class ByteSource {
   virtual bool bytesLeft(uint64_t& count) = 0;
 
   // Moves up to `count` bytes from the read position to the open file `out`, at its
-  // current offset, without passing them through this process (the kernel copies them),
-  // and advances the read position and the file's offset by the bytes moved, which it
-  // returns. Fewer than `count`, 0 included, means it stopped: the source cannot copy this
-  // way, the kernel refused, the archive ended, or a read or a write failed. The caller
-  // then goes on with read(), which tells which. This default moves nothing.
+  // current offset, in large pieces and without a copy into the caller's memory, and
+  // advances the read position and the file's offset by the bytes moved, which it
+  // returns. Fewer than `count`, 0 included, means it stopped: the source cannot move
+  // bytes this way, the archive ended, or a read or a write failed. The caller then goes
+  // on with read(), which tells which. This default moves nothing.
   virtual uint64_t copyTo(int out, uint64_t count);
 
  protected:
@@ -47,8 +47,7 @@ class ByteSource {
 // file's first byte. Borrows the stream: it neither opens nor closes it, and the stream
 // must outlive the source. Reads go to the file's descriptor at the source's own position
 // (pread), through a window of 256 KiB that the source owns, so neither the stream's
-// buffer nor its position is used; copyTo lets the kernel move the bytes
-// (copy_file_range).
+// buffer nor its position is used; copyTo writes the bytes out from that window.
 class FileByteSource final : public ByteSource {
  public:
   explicit FileByteSource(std::FILE* stream);
@@ -71,7 +70,6 @@ class FileByteSource final : public ByteSource {
   uint64_t position_ = 0;
   bool seekFailed_ = false;
   bool atEnd_ = false;
-  bool kernelRefuses_ = false;  // copy_file_range cannot serve this archive
   int sizeKnown_ = -1;          // -1 not asked yet, 0 not a regular file, 1 in size_
   uint64_t size_ = 0;
   std::unique_ptr<char[]> window_;

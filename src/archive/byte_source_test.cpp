@@ -140,7 +140,7 @@ TEST(FileByteSource, ReadsAcrossAndBeyondItsWindow) {
   }
 }
 
-TEST(FileByteSource, CopiesInsideTheKernelFromTheReadPosition) {
+TEST(FileByteSource, CopiesToAFileFromTheReadPosition) {
   TempDir dir(false);
   FilePtr file = openWith(dir, "abcdefgh");
   FileByteSource source(file.get());
@@ -158,13 +158,14 @@ TEST(FileByteSource, CopiesInsideTheKernelFromTheReadPosition) {
   EXPECT_EQ("-cdeh", readFile(dir / "out"));
 }
 
-// A file opened for appending is one the kernel will not copy into (EBADF): nothing moves,
-// and reads still start where the copy would have.
-TEST(FileByteSource, KernelRefusalMovesNothing) {
+// A file that takes no bytes (here one open only for reading) stops the copy at once:
+// nothing moves, and reads still start where the copy would have.
+TEST(FileByteSource, CopyToRefusingFileMovesNothing) {
   TempDir dir(false);
   FilePtr file = openWith(dir, "abcdef");
   FileByteSource source(file.get());
-  Descriptor out(open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0666));
+  writeFile(dir / "out", "");
+  Descriptor out(open((dir / "out").c_str(), O_RDONLY));
   source.seek(1);
   EXPECT_EQ(0u, source.copyTo(out.get(), 4));
   char buffer[4];

@@ -32,9 +32,9 @@ uint64_t chunksOf(uint64_t count) {
 // buffer at a time, so a chunk is never a system call of its own.
 constexpr uint32_t copyBufferSize = 256 * chunkSize;
 
-// How much the kernel moves between two looks at the marks, so that on a terminal they
+// How much the source moves between two looks at the marks, so that on a terminal they
 // show while a long entry is copied.
-constexpr uint64_t kernelCopyPiece = 4 * 1024 * 1024;
+constexpr uint64_t movePiece = 4 * 1024 * 1024;
 
 // One buffer for every copy through this process, made on first use and kept: a fresh
 // one per file would pay for first touching its pages again each time. Null when there
@@ -175,14 +175,14 @@ bool copyChunks(ByteSource& source, uint32_t count, OutputFile& out) {
   return true;
 }
 
-// Lets the kernel move the entry's `count` bytes into `out` as far as it will, printing
-// one mark per chunk moved whole (the last, shorter chunk included once every byte is
-// there). Returns the bytes moved.
-uint64_t copyInKernel(ByteSource& source, uint32_t count, OutputFile& out) {
+// Lets the source move the entry's `count` bytes into `out` as far as it will (see
+// ByteSource::copyTo), printing one mark per chunk moved whole (the last, shorter chunk
+// included once every byte is there). Returns the bytes moved.
+uint64_t moveWhole(ByteSource& source, uint32_t count, OutputFile& out) {
   uint64_t moved = 0;
   uint64_t marked = 0;
   while (moved < count) {
-    uint64_t piece = std::min<uint64_t>(count - moved, kernelCopyPiece);
+    uint64_t piece = std::min<uint64_t>(count - moved, movePiece);
     uint64_t step = source.copyTo(out.descriptor(), piece);
     moved += step;
     uint64_t chunks = moved == count ? chunksOf(count) : moved / chunkSize;
@@ -195,14 +195,14 @@ uint64_t copyInKernel(ByteSource& source, uint32_t count, OutputFile& out) {
 }
 
 // Copies the entry of `count` bytes at `position`, where the source stands, with the
-// marks and the file the chunked copy gives. The kernel moves what it can; the chunks
+// marks and the file the chunked copy gives. The source moves what it can; the chunks
 // after the last whole one it moved go through the copy buffer, which then meets any
 // end, read error or full disk just as the chunked copy would.
 bool copyEntry(ByteSource& source, uint64_t position, uint32_t count, OutputFile& out) {
   uint64_t left = 0;
   uint32_t done = 0;
   if (count != 0 && source.bytesLeft(left) && left >= count) {
-    uint64_t moved = copyInKernel(source, count, out);
+    uint64_t moved = moveWhole(source, count, out);
     if (moved == count) return true;
     done = static_cast<uint32_t>(moved / chunkSize * chunkSize);
     if (done != moved) {

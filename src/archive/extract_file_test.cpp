@@ -102,13 +102,14 @@ TEST_F(ExtractFileTest, CopiesEntryLargerThanOutputBuffer) {
   EXPECT_TRUE(contents == readFile("tolvex/f"));
 }
 
-// A source over an archive file that lets the kernel copy, as the program's own does, and
-// that can be made to misbehave the ways a kernel copy can: stop after `copyLimit` bytes
-// (0: a refusal), find the archive shorter than bytesLeft claimed (`extraClaimed` more),
-// or fail every read that would deliver the byte at `failFrom` or later.
-class KernelCopySource final : public ByteSource {
+// A source over an archive file that moves entries out itself (copyTo), as the program's
+// own does, and that can be made to misbehave the ways a move can: stop after
+// `copyLimit` bytes (0: it cannot move at all), find the archive shorter than bytesLeft
+// claimed (`extraClaimed` more), or fail every read that would deliver the byte at
+// `failFrom` or later.
+class CopyingSource final : public ByteSource {
  public:
-  explicit KernelCopySource(std::FILE* archive) : file_(archive) {}
+  explicit CopyingSource(std::FILE* archive) : file_(archive) {}
 
   bool read(char* buffer, uint32_t count, uint32_t& got) override {
     if (count != 0 && position_ + count > failFrom) return false;
@@ -144,9 +145,9 @@ class KernelCopySource final : public ByteSource {
   uint64_t position_ = 0;
 };
 
-// The kernel copy prints what the chunked copy prints and leaves the same file, and a
-// source without a descriptor (copied through the buffer) gives the same again.
-TEST_F(ExtractFileTest, KernelCopyMatchesChunkedCopy) {
+// Moving an entry whole prints what the chunked copy prints and leaves the same file, and
+// a source that cannot move entries (copied through the buffer) gives the same again.
+TEST_F(ExtractFileTest, WholeMoveMatchesChunkedCopy) {
   struct Case {
     uint32_t count;
     size_t marks;
@@ -164,12 +165,12 @@ TEST_F(ExtractFileTest, KernelCopyMatchesChunkedCopy) {
                              std::string(c.marks, '.') + " OK\n";
     JsonNumber size(NumberForm::Unsigned, c.count);
     FilePtr file(std::fopen("archive", "rb"));
-    KernelCopySource kernel(file.get());
-    Result result = extract(kernel, 20, "10", size);
+    CopyingSource moving(file.get());
+    Result result = extract(moving, 20, "10", size);
     EXPECT_TRUE(line == result.line);
     EXPECT_TRUE(result.ok);
-    EXPECT_EQ(c.count, kernel.bytesCopied);
-    EXPECT_EQ(0u, kernel.bytesRead);
+    EXPECT_EQ(c.count, moving.bytesCopied);
+    EXPECT_EQ(0u, moving.bytesRead);
     EXPECT_TRUE(pattern(c.count) == readFile("tolvex/f"));
 
     MemoryByteSource memory(archive);
@@ -179,10 +180,10 @@ TEST_F(ExtractFileTest, KernelCopyMatchesChunkedCopy) {
   }
 }
 
-// Wherever a kernel copy stops, the copy through the buffer takes over after the last
-// whole chunk the kernel moved, so the end, a read error or nothing at all shows exactly
-// as in the chunked copy.
-TEST_F(ExtractFileTest, KernelCopyThatStopsHandsOverAfterLastWholeChunk) {
+// Wherever a move stops, the copy through the buffer takes over after the last whole
+// chunk moved, so the end, a read error or nothing at all shows exactly as in the chunked
+// copy.
+TEST_F(ExtractFileTest, WholeMoveThatStopsHandsOverAfterLastWholeChunk) {
   struct Case {
     const char* name;
     uint32_t count;
@@ -195,18 +196,18 @@ TEST_F(ExtractFileTest, KernelCopyThatStopsHandsOverAfterLastWholeChunk) {
   };
   const uint64_t never = UINT64_MAX;
   const Case cases[] = {
-      {"refused at once", 3000, 3000, 0, never, 0, "... OK", 3000},
+      {"cannot move at all", 3000, 3000, 0, never, 0, "... OK", 3000},
       {"stops inside a chunk, reads work", 3000, 3000, 2500, never, 0, "... OK", 3000},
       {"stops inside a chunk, reads fail there", 3000, 3000, 2500, 2100, 0, "..> NG", 2048},
       {"stops at a chunk's end, next read fails", 3000, 3000, 2048, 2500, 0, "..> NG", 2048},
-      {"refused, first read fails", 3000, 3000, 0, 0, 0, "> NG", 0},
+      {"cannot move, first read fails", 3000, 3000, 0, 0, 0, "> NG", 0},
       {"archive shorter than it said", 3000, 2500, never, never, 1000, "..> NG", 2048},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     writeFile("archive", archiveFromHeader("{}", pattern(c.dataLength)));
     FilePtr file(std::fopen("archive", "rb"));
-    KernelCopySource source(file.get());
+    CopyingSource source(file.get());
     source.copyLimit = c.copyLimit;
     source.failFrom = c.failFrom == never ? never : 20 + c.failFrom;
     source.extraClaimed = c.extraClaimed;
@@ -215,27 +216,6 @@ TEST_F(ExtractFileTest, KernelCopyThatStopsHandsOverAfterLastWholeChunk) {
     EXPECT_EQ("Extracting tolvex/f (3000) " + std::string(c.marks) + "\n", result.line);
     EXPECT_TRUE(pattern(c.kept) == readFile("tolvex/f"));
   }
-}
-
-// Between two file systems the kernel refuses to copy (EXDEV); the buffer takes over.
-TEST_F(ExtractFileTest, KernelRefusalBetweenFileSystemsFallsBack) {
-  struct stat here, shared;
-  if (stat(".", &here) != 0 || stat("/dev/shm", &shared) != 0 || here.st_dev == shared.st_dev ||
-      access("/dev/shm", W_OK) != 0)
-    GTEST_SKIP() << "no second file system to put the archive on";
-  const std::string path = "/dev/shm/tolvex-test-archive-" + std::to_string(getpid());
-  const std::string contents = pattern(3000);
-  writeFile(path, archiveFromHeader("{}", contents));
-  FilePtr file(std::fopen(path.c_str(), "rb"));
-  unlink(path.c_str());
-  ASSERT_TRUE(file);
-  KernelCopySource source(file.get());
-  JsonNumber size(NumberForm::Unsigned, 3000);
-  Result result = extract(source, 20, "0", size);
-  EXPECT_EQ("Extracting tolvex/f (3000) ... OK\n", result.line);
-  EXPECT_EQ(0u, source.bytesCopied);
-  EXPECT_EQ(3000u, source.bytesRead);
-  EXPECT_TRUE(contents == readFile("tolvex/f"));
 }
 
 TEST_F(ExtractFileTest, ShortArchiveKeepsWholeChunksBeforeIt) {
@@ -413,8 +393,8 @@ std::string runWithFileSizeLimit(rlim_t limit, const std::function<void()>& body
 
 // Used to end in OK: every chunk went into the buffer, and the write that failed was only
 // tried when the file was closed.
-// The same whether the kernel meets the full disk first (an archive file) or the copy
-// through the buffer does (a source without a descriptor).
+// The same whether moving the entry whole meets the full disk first (an archive file) or
+// the copy through the buffer does (a source in memory).
 TEST_F(ExtractFileTest, FailedWriteAtCloseFailsEntry) {
   const std::string contents = pattern(3000);
   const std::string archive = archiveFromHeader("{}", contents);
