@@ -15,12 +15,20 @@ without restoring metadata (`-m --no-same-owner --no-same-permissions`), `bsdtar
 `cp -r` of the tree itself.
 
 How a series is run, so that the numbers mean something on a small shared machine:
-- every input is read once right before the series, so the page cache is warm;
-- one warm-up round, then N rounds, each running every tool once in turn (A B C A B C);
+- every input is read once right before the series, and a tool's input again right
+  before each of its runs, so the page cache is warm: on this kind of machine a page
+  left unused for a minute is paged out (DAMON's pageout scheme, about 128 MiB a
+  second), so one read per series does not keep a 1 GiB input in memory;
+- one warm-up round, then N rounds, each running every tool once in turn, each round
+  starting one tool further on (A B C, B C A, C A B, ...);
 - each run extracts into a fresh directory inside a slot of a pool of directories made
   once, each slot in a region of the file system of its own (the pool's parent carries
   the ext4 "top directory" attribute, which spreads its subdirectories), the slot used
   least recently first;
+- right before each run, as much memory as the tree holds (plus 64 MiB) is touched
+  once and given back: the hypervisor charges about 13 us for the first touch of a page
+  it has not backed yet, and hands back freed pages after a few seconds, so without this
+  the run's new page cache would cost from 0.4 to 3.5 s for 1 GiB depending on chance;
 - `sync` before each timed run, so earlier write-back stays out of it; only the
   extraction is timed: removing the output comes after, untimed, and a slot that held a
   large tree is not used again for six minutes (see SLOT_REST);
@@ -281,15 +289,41 @@ def same_tree(expected, actual):
                           stdout=subprocess.DEVNULL).returncode == 0
 
 
+def tree_bytes(tree):
+    return sum(os.path.getsize(os.path.join(top, name))
+               for top, _, names in os.walk(tree) for name in names)
+
+
+def touch_memory(size):
+    """Writes one byte in every page of `size` fresh bytes, then frees them: the page
+    allocator hands freed pages out again first, already backed by the hypervisor."""
+    pages = bytearray(size)
+    pages[::4096] = b"\1" * len(range(0, size, 4096))
+    del pages
+
+
+def tool_input(command, tree):
+    """The file or tree that `command` reads."""
+    if command[0] == "cp":
+        return tree
+    return command[2] if command[1] == "-xf" else command[1]
+
+
 def series(scratch, pool, commands, tree, runs):
     """The warm-up round, then `runs` rounds of every tool in turn. Returns, per tool, the
     list of (wall, rss) of the timed rounds."""
     report = os.path.join(scratch, "time.out")
     results = {tool: [] for tool in commands}
+    output_size = tree_bytes(tree) + 64 * MiB
+    order = list(commands.items())
     for round_ in range(runs + 1):
-        for tool, command in commands.items():
+        # Each round starts with another tool: the first run of a round was seen to pay
+        # for what the round before left behind.
+        for tool, command in order[round_ % len(order):] + order[:round_ % len(order)]:
             slot, out = pool.take()
+            warm([tool_input(command, tree)])
             subprocess.run(["sync"], check=False)
+            touch_memory(output_size)
             sample = timed(command, out, report)
             if round_ == 0:
                 # The warm-up also checks that the tool recreated the tree exactly.
