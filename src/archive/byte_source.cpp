@@ -45,7 +45,7 @@ bool FileByteSource::read(char* buffer, uint32_t count, uint32_t& got) {
   uint32_t delivered = 0;
   if (!atEnd_ && !readAt(buffer, count, delivered)) return false;
   position_ += delivered;
-  atEnd_ = delivered < count;
+  atEnd_ = atEnd_ || delivered < count;
   got = delivered;
   return true;
 }
@@ -88,13 +88,13 @@ void FileByteSource::seek(uint64_t position) {
 }
 
 bool FileByteSource::bytesLeft(uint64_t& count) {
-  if (sizeKnown_ < 0) {
+  if (size_ == Size::Unasked) {
     struct stat status;
-    sizeKnown_ = fstat(fd_, &status) == 0 && S_ISREG(status.st_mode) ? 1 : 0;
-    if (sizeKnown_ == 1) size_ = static_cast<uint64_t>(status.st_size);
+    size_ = fstat(fd_, &status) == 0 && S_ISREG(status.st_mode) ? Size::Known : Size::Unknown;
+    if (size_ == Size::Known) sizeInBytes_ = static_cast<uint64_t>(status.st_size);
   }
-  if (seekFailed_ || sizeKnown_ == 0) return false;
-  count = size_ > position_ ? size_ - position_ : 0;
+  if (seekFailed_ || size_ == Size::Unknown) return false;
+  count = sizeInBytes_ > position_ ? sizeInBytes_ - position_ : 0;
   return true;
 }
 

@@ -70,8 +70,9 @@ class FileByteSource final : public ByteSource {
   uint64_t position_ = 0;
   bool seekFailed_ = false;
   bool atEnd_ = false;
-  int sizeKnown_ = -1;          // -1 not asked yet, 0 not a regular file, 1 in size_
-  uint64_t size_ = 0;
+  enum class Size { Unasked, Unknown, Known };  // Unknown: not a regular file
+  Size size_ = Size::Unasked;
+  uint64_t sizeInBytes_ = 0;  // when Known
   std::unique_ptr<char[]> window_;
   uint64_t windowStart_ = 0;
   uint32_t windowLength_ = 0;

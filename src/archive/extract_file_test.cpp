@@ -153,7 +153,7 @@ TEST_F(ExtractFileTest, WholeMoveMatchesChunkedCopy) {
     size_t marks;
   };
   const Case cases[] = {
-      {0, 0},    {1, 1},    {1023, 1},         {1024, 1},         {1025, 2},
+      {0, 0},    {1, 1},        {1023, 1},       {1024, 1},       {1025, 2},
       {3000, 3}, {300000, 293}, {4194305, 4097}, {9437684, 9217},
   };
   const std::string data = "0123456789" + pattern(9437684) + "trailing";
@@ -189,10 +189,10 @@ TEST_F(ExtractFileTest, WholeMoveThatStopsHandsOverAfterLastWholeChunk) {
     uint32_t count;
     size_t dataLength;
     uint64_t copyLimit;
-    uint64_t failFrom;      // within the entry
+    uint64_t failFrom;  // within the entry
     uint64_t extraClaimed;
     const char* marks;
-    size_t kept;            // bytes in the file afterwards
+    size_t kept;  // bytes in the file afterwards
   };
   const uint64_t never = UINT64_MAX;
   const Case cases[] = {
