@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 namespace tolvex {
 
@@ -27,6 +28,14 @@ class ByteSource {
   // and returns true, or returns false when the source cannot tell (a pipe, a device).
   virtual bool bytesLeft(uint64_t& count) = 0;
 
+  // Moves up to `count` bytes from the read position to the open file `out`, at its
+  // current offset, in large pieces and without a copy into the caller's memory, and
+  // advances the read position and the file's offset by the bytes moved, which it
+  // returns. Fewer than `count`, 0 included, means it stopped: the source cannot move
+  // bytes this way, the archive ended, or a read or a write failed. The caller then goes
+  // on with read(), which tells which. This default moves nothing.
+  virtual uint64_t copyTo(int out, uint64_t count);
+
  protected:
   ByteSource() = default;
   ByteSource(const ByteSource&) = delete;
@@ -34,22 +43,39 @@ class ByteSource {
   ~ByteSource() = default;
 };
 
-// A ByteSource over a stdio stream opened for binary reading. Borrows the stream: it
-// neither opens nor closes it, and the stream must outlive the source. Reads go through
-// the stream's own buffer, so its size (setvbuf) sets how often the file is read.
+// A ByteSource over the file of a stdio stream opened for binary reading, starting at the
+// file's first byte. Borrows the stream: it neither opens nor closes it, and the stream
+// must outlive the source. Reads go to the file's descriptor at the source's own position
+// (pread), through a window of 256 KiB that the source owns, so neither the stream's
+// buffer nor its position is used; copyTo writes the bytes out from that window.
 class FileByteSource final : public ByteSource {
  public:
-  explicit FileByteSource(std::FILE* stream) : stream_(stream) {}
+  explicit FileByteSource(std::FILE* stream);
 
-  // As ByteSource::read; also true with `got` 0, without touching the stream, once the
-  // stream's end-of-file indicator is set (a seek clears it).
+  // As ByteSource::read; also true with `got` 0, without reading, once a read has reached
+  // the end of the archive (a seek starts over).
   bool read(char* buffer, uint32_t count, uint32_t& got) override;
   void seek(uint64_t position) override;
+  // The archive's size is asked once; a file that changes size while it is read is seen
+  // by read() and copyTo() as it is.
   bool bytesLeft(uint64_t& count) override;
+  uint64_t copyTo(int out, uint64_t count) override;
 
  private:
-  std::FILE* stream_;
+  // Reads into `buffer` at the position until `count` bytes, the end or an error; false
+  // on an error.
+  bool readAt(char* buffer, uint32_t count, uint32_t& got);
+
+  int fd_;
+  uint64_t position_ = 0;
   bool seekFailed_ = false;
+  bool atEnd_ = false;
+  enum class Size { Unasked, Unknown, Known };  // Unknown: not a regular file
+  Size size_ = Size::Unasked;
+  uint64_t sizeInBytes_ = 0;  // when Known
+  std::unique_ptr<char[]> window_;
+  uint64_t windowStart_ = 0;
+  uint32_t windowLength_ = 0;
 };
 
 }  // namespace tolvex

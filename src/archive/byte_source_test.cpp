@@ -1,7 +1,11 @@
 #include "archive/byte_source.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -98,6 +102,76 @@ TEST(FileByteSource, TellsBytesLeftOnlyForRegularFiles) {
   FilePtr directory(std::fopen(dir.path().c_str(), "rb"));
   FileByteSource notAFile(directory.get());
   EXPECT_FALSE(notAFile.bytesLeft(left));
+}
+
+// Bytes that differ from one read to the next, so a piece read twice or skipped shows.
+std::string pattern(size_t length) {
+  std::string bytes(length, '\0');
+  for (size_t i = 0; i < length; ++i)
+    bytes[i] = static_cast<char>(i * 7 % 251);
+  return bytes;
+}
+
+// Reads of many sizes, some within the source's window, some across its edge, some
+// larger than it, each after a seek: every one must hand out exactly the file's bytes.
+TEST(FileByteSource, ReadsAcrossAndBeyondItsWindow) {
+  TempDir dir(false);
+  const std::string bytes = pattern(700 * 1024 + 3);
+  FilePtr file = openWith(dir, bytes);
+  FileByteSource source(file.get());
+  struct Case {
+    uint64_t position;
+    uint32_t count;
+  };
+  const Case cases[] = {
+      {0, 1024},           {1024, 1024},   {262143, 2}, {262144, 1024}, {100, 300 * 1024},
+      {0, 700 * 1024 + 3}, {716000, 2000}, {10, 5},     {500000, 1024}, {262000, 1024},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.position);
+    std::string buffer(c.count, '\0');
+    uint32_t got = 0;
+    source.seek(c.position);
+    ASSERT_TRUE(source.read(buffer.data(), c.count, got));
+    uint64_t expected = std::min<uint64_t>(c.count, bytes.size() - c.position);
+    ASSERT_EQ(expected, got);
+    EXPECT_TRUE(bytes.substr(c.position, got) == buffer.substr(0, got));
+  }
+}
+
+TEST(FileByteSource, CopiesToAFileFromTheReadPosition) {
+  TempDir dir(false);
+  FilePtr file = openWith(dir, "abcdefgh");
+  FileByteSource source(file.get());
+  Descriptor out(open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666));
+  ASSERT_EQ(1, write(out.get(), "-", 1));
+  source.seek(2);
+  EXPECT_EQ(3u, source.copyTo(out.get(), 3));
+  // The read position and the file's offset both moved on.
+  char buffer[2];
+  uint32_t got = 0;
+  ASSERT_TRUE(source.read(buffer, 2, got));
+  EXPECT_EQ("fg", std::string(buffer, got));
+  EXPECT_EQ(1u, source.copyTo(out.get(), 10));  // runs short at the end of the archive
+  EXPECT_EQ(0u, source.copyTo(out.get(), 10));
+  EXPECT_EQ("-cdeh", readFile(dir / "out"));
+}
+
+// A file that takes no bytes (here one open only for reading) stops the copy at once:
+// nothing moves, and reads still start where the copy would have.
+TEST(FileByteSource, CopyToRefusingFileMovesNothing) {
+  TempDir dir(false);
+  FilePtr file = openWith(dir, "abcdef");
+  FileByteSource source(file.get());
+  writeFile(dir / "out", "");
+  Descriptor out(open((dir / "out").c_str(), O_RDONLY));
+  source.seek(1);
+  EXPECT_EQ(0u, source.copyTo(out.get(), 4));
+  char buffer[4];
+  uint32_t got = 0;
+  ASSERT_TRUE(source.read(buffer, 4, got));
+  EXPECT_EQ("bcde", std::string(buffer, got));
+  EXPECT_EQ("", readFile(dir / "out"));
 }
 
 }  // namespace

@@ -23,9 +23,27 @@ namespace {
 
 constexpr uint32_t chunkSize = 1024;
 
-// Chunks gather in the output buffer and go to the disk a megabyte at a time, so a chunk
-// is never a system call of its own; small files get a buffer of their own size.
-constexpr uint32_t outputBufferSize = 1024 * chunkSize;
+// The chunks of `count` bytes, the last one possibly shorter.
+uint64_t chunksOf(uint64_t count) {
+  return (count + chunkSize - 1) / chunkSize;
+}
+
+// Chunks that pass through this process gather in the copy buffer and go to the disk a
+// buffer at a time, so a chunk is never a system call of its own.
+constexpr uint32_t copyBufferSize = 256 * chunkSize;
+
+// How much the source moves between two looks at the marks, so that on a terminal they
+// show while a long entry is copied.
+constexpr uint64_t movePiece = 4 * 1024 * 1024;
+
+// One buffer for every copy through this process, made on first use and kept: a fresh
+// one per file would pay for first touching its pages again each time. Null when there
+// is no memory for it.
+char* copyBuffer() {
+  static std::unique_ptr<char[]> buffer;
+  if (!buffer) buffer.reset(new (std::nothrow) char[copyBufferSize]);
+  return buffer.get();
+}
 
 class FileDescriptor {
  public:
@@ -42,14 +60,18 @@ class FileDescriptor {
   int fd_;
 };
 
+constexpr int outputFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+
 // Opens `name` in `directory` for writing, creating it when absent. Succeeds only for a
-// regular file, which is then emptied: nothing else is ever written to or truncated.
+// regular file, which is then empty: nothing else is ever written to or truncated.
 int openOutput(int directory, const std::string& name) {
   if (directory < 0) return -1;
+  // Most files are new, and a file this call creates is known to be an empty regular
+  // file without asking. Anything already there (a link included) gives EEXIST.
+  int created = openat(directory, name.c_str(), outputFlags | O_EXCL, 0666);
+  if (created >= 0 || errno != EEXIST) return created;
   // O_NONBLOCK: a FIFO without a reader fails at once instead of waiting for one.
-  FileDescriptor fd(openat(directory, name.c_str(),
-                           O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                           0666));
+  FileDescriptor fd(openat(directory, name.c_str(), outputFlags | O_NONBLOCK, 0666));
   struct stat status;
   if (fd.get() < 0 || fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return -1;
   if (status.st_size != 0 && ftruncate(fd.get(), 0) != 0) return -1;
@@ -67,15 +89,18 @@ bool writeAll(int fd, const char* bytes, size_t count) {
   return true;
 }
 
-// An output file written through a buffer of whole chunks. Chunks are read straight into
-// the buffer, so no byte is copied on its way from the archive to the disk.
+// An output file written through a borrowed buffer that holds whole chunks. Chunks are
+// read straight into the buffer, so no byte is copied on its way from the archive to the
+// disk.
 class OutputFile {
  public:
-  OutputFile(int fd, std::unique_ptr<char[]> buffer, uint32_t capacity)
-      : fd_(fd), buffer_(std::move(buffer)), capacity_(capacity) {}
+  OutputFile(int fd, char* buffer, uint32_t capacity)
+      : fd_(fd), buffer_(buffer), capacity_(capacity) {}
+
+  int descriptor() const { return fd_.get(); }
 
   // Room for the next chunk; what lands there counts only once committed.
-  char* chunkSpace() { return buffer_.get() + used_; }
+  char* chunkSpace() { return buffer_ + used_; }
 
   // Takes the chunk of `count` bytes just placed in chunkSpace(). A full buffer is written
   // out before more chunks come; the last chunk waits for finish(). False when the disk
@@ -83,6 +108,13 @@ class OutputFile {
   bool commitChunk(uint32_t count, bool moreFollow) {
     used_ += count;
     return used_ < capacity_ || !moreFollow || flush();
+  }
+
+  // Cuts what was written past `length` away and goes on writing there; nothing may be
+  // buffered. False when the file refused.
+  bool cutTo(uint64_t length) {
+    return ftruncate(fd_.get(), static_cast<off_t>(length)) == 0 &&
+           lseek(fd_.get(), static_cast<off_t>(length), SEEK_SET) >= 0;
   }
 
   // Writes what is buffered and closes the file; false when either fails.
@@ -93,30 +125,32 @@ class OutputFile {
 
  private:
   bool flush() {
-    bool ok = writeAll(fd_.get(), buffer_.get(), used_);
+    bool ok = writeAll(fd_.get(), buffer_, used_);
     used_ = 0;
     return ok;
   }
 
   FileDescriptor fd_;
-  std::unique_ptr<char[]> buffer_;
+  char* buffer_;
   uint32_t capacity_;
   uint32_t used_ = 0;
 };
 
-// Chunks of `count` bytes, whole chunks only, at most one output buffer.
-uint32_t bufferCapacity(uint32_t count) {
-  uint64_t wholeChunks = (uint64_t(count) + chunkSize - 1) / chunkSize;
-  return static_cast<uint32_t>(std::min<uint64_t>(wholeChunks * chunkSize, outputBufferSize));
-}
-
-// Positions the source at the entry's first byte. A position beyond 2^64-1 lies past the
-// end of every archive: the entry's reads must fail or come up short there, never read
-// from wherever the source happened to stand.
-void seekToData(ArchiveContext& context, uint64_t offset) {
+// Positions the source at the entry's first byte and returns that position. A position
+// beyond 2^64-1 lies past the end of every archive: the entry's reads must fail or come
+// up short there, never read from wherever the source happened to stand.
+uint64_t seekToData(ArchiveContext& context, uint64_t offset) {
   uint64_t position = context.dataBase + offset;
   if (offset > UINT64_MAX - context.dataBase) position = UINT64_MAX;
   context.source.seek(position);
+  return position;
+}
+
+void printMarks(uint64_t count) {
+  static const std::string marks(chunkSize, '.');
+  for (; count > marks.size(); count -= marks.size())
+    std::cout.write(marks.data(), static_cast<std::streamsize>(marks.size()));
+  std::cout.write(marks.data(), static_cast<std::streamsize>(count));
 }
 
 // Copies `count` bytes chunk by chunk, printing one mark per chunk; the stop marks ">"
@@ -139,6 +173,47 @@ bool copyChunks(ByteSource& source, uint32_t count, OutputFile& out) {
     flushMarksIfDue();
   }
   return true;
+}
+
+// Lets the source move the entry's `count` bytes into `out` as far as it will (see
+// ByteSource::copyTo), printing one mark per chunk moved whole (the last, shorter chunk
+// included once every byte is there). Returns the bytes moved.
+uint64_t moveWhole(ByteSource& source, uint32_t count, OutputFile& out) {
+  uint64_t moved = 0;
+  uint64_t marked = 0;
+  while (moved < count) {
+    uint64_t piece = std::min<uint64_t>(count - moved, movePiece);
+    uint64_t step = source.copyTo(out.descriptor(), piece);
+    moved += step;
+    uint64_t chunks = moved == count ? chunksOf(count) : moved / chunkSize;
+    printMarks(chunks - marked);
+    marked = chunks;
+    flushMarksIfDue();
+    if (step < piece) break;
+  }
+  return moved;
+}
+
+// Copies the entry of `count` bytes at `position`, where the source stands, with the
+// marks and the file the chunked copy gives. The source moves what it can; the chunks
+// after the last whole one it moved go through the copy buffer, which then meets any
+// end, read error or full disk just as the chunked copy would.
+bool copyEntry(ByteSource& source, uint64_t position, uint32_t count, OutputFile& out) {
+  uint64_t left = 0;
+  uint32_t done = 0;
+  if (count != 0 && source.bytesLeft(left) && left >= count) {
+    uint64_t moved = moveWhole(source, count, out);
+    if (moved == count) return true;
+    done = static_cast<uint32_t>(moved / chunkSize * chunkSize);
+    if (done != moved) {
+      if (!out.cutTo(done)) {
+        std::cout.put('<');
+        return false;
+      }
+      source.seek(position + done);
+    }
+  }
+  return copyChunks(source, count - done, out);
 }
 
 bool finishLine(bool ok) {
@@ -179,18 +254,17 @@ bool extractFile(ArchiveContext& context, int directory, const std::string& name
   std::cout << "Extracting ";
   printName(path);
   std::cout << ' ';
-  seekToData(context, start);
+  uint64_t position = seekToData(context, start);
   uint32_t count = countFromSize(size);
-  uint32_t capacity = bufferCapacity(count);
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[capacity]);
+  char* buffer = copyBuffer();
   int fd = buffer ? openOutput(directory, name) : -1;
   if (fd < 0) {
     std::cout << 'o';
     return finishLine(false);
   }
-  OutputFile out(fd, std::move(buffer), capacity);
+  OutputFile out(fd, buffer, copyBufferSize);
   std::cout << '(' << count << ") ";
-  bool ok = copyChunks(context.source, count, out);
+  bool ok = copyEntry(context.source, position, count, out);
   // Buffered writes can hide a full disk until the end, so the end decides too.
   if (!out.finish() && ok) {
     std::cout.put('<');

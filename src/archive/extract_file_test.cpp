@@ -102,12 +102,140 @@ TEST_F(ExtractFileTest, CopiesEntryLargerThanOutputBuffer) {
   EXPECT_TRUE(contents == readFile("tolvex/f"));
 }
 
+// A source over an archive file that moves entries out itself (copyTo), as the program's
+// own does, and that can be made to misbehave the ways a move can: stop after
+// `copyLimit` bytes (0: it cannot move at all), find the archive shorter than bytesLeft
+// claimed (`extraClaimed` more), or fail every read that would deliver the byte at
+// `failFrom` or later.
+class CopyingSource final : public ByteSource {
+ public:
+  explicit CopyingSource(std::FILE* archive) : file_(archive) {}
+
+  bool read(char* buffer, uint32_t count, uint32_t& got) override {
+    if (count != 0 && position_ + count > failFrom) return false;
+    if (!file_.read(buffer, count, got)) return false;
+    position_ += got;
+    bytesRead += got;
+    return true;
+  }
+  void seek(uint64_t position) override {
+    file_.seek(position);
+    position_ = position;
+  }
+  bool bytesLeft(uint64_t& count) override {
+    if (!file_.bytesLeft(count)) return false;
+    count += extraClaimed;
+    return true;
+  }
+  uint64_t copyTo(int out, uint64_t count) override {
+    uint64_t moved = file_.copyTo(out, std::min(count, copyLimit - bytesCopied));
+    position_ += moved;
+    bytesCopied += moved;
+    return moved;
+  }
+
+  uint64_t copyLimit = UINT64_MAX;
+  uint64_t extraClaimed = 0;
+  uint64_t failFrom = UINT64_MAX;
+  uint64_t bytesRead = 0;
+  uint64_t bytesCopied = 0;
+
+ private:
+  FileByteSource file_;
+  uint64_t position_ = 0;
+};
+
+// Moving an entry whole prints what the chunked copy prints and leaves the same file, and
+// a source that cannot move entries (copied through the buffer) gives the same again.
+TEST_F(ExtractFileTest, WholeMoveMatchesChunkedCopy) {
+  struct Case {
+    uint32_t count;
+    size_t marks;
+  };
+  const Case cases[] = {
+      {0, 0},    {1, 1},        {1023, 1},       {1024, 1},       {1025, 2},
+      {3000, 3}, {300000, 293}, {4194305, 4097}, {9437684, 9217},
+  };
+  const std::string data = "0123456789" + pattern(9437684) + "trailing";
+  const std::string archive = archiveFromHeader("{}", data);
+  writeFile("archive", archive);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.count);
+    const std::string line = "Extracting tolvex/f (" + std::to_string(c.count) + ") " +
+                             std::string(c.marks, '.') + " OK\n";
+    JsonNumber size(NumberForm::Unsigned, c.count);
+    FilePtr file(std::fopen("archive", "rb"));
+    CopyingSource moving(file.get());
+    Result result = extract(moving, 20, "10", size);
+    EXPECT_TRUE(line == result.line);
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(c.count, moving.bytesCopied);
+    EXPECT_EQ(0u, moving.bytesRead);
+    EXPECT_TRUE(pattern(c.count) == readFile("tolvex/f"));
+
+    MemoryByteSource memory(archive);
+    result = extract(memory, 20, "10", size);
+    EXPECT_TRUE(line == result.line);
+    EXPECT_TRUE(pattern(c.count) == readFile("tolvex/f"));
+  }
+}
+
+// Wherever a move stops, the copy through the buffer takes over after the last whole
+// chunk moved, so the end, a read error or nothing at all shows exactly as in the chunked
+// copy.
+TEST_F(ExtractFileTest, WholeMoveThatStopsHandsOverAfterLastWholeChunk) {
+  struct Case {
+    const char* name;
+    uint32_t count;
+    size_t dataLength;
+    uint64_t copyLimit;
+    uint64_t failFrom;  // within the entry
+    uint64_t extraClaimed;
+    const char* marks;
+    size_t kept;  // bytes in the file afterwards
+  };
+  const uint64_t never = UINT64_MAX;
+  const Case cases[] = {
+      {"cannot move at all", 3000, 3000, 0, never, 0, "... OK", 3000},
+      {"stops inside a chunk, reads work", 3000, 3000, 2500, never, 0, "... OK", 3000},
+      {"stops inside a chunk, reads fail there", 3000, 3000, 2500, 2100, 0, "..> NG", 2048},
+      {"stops at a chunk's end, next read fails", 3000, 3000, 2048, 2500, 0, "..> NG", 2048},
+      {"cannot move, first read fails", 3000, 3000, 0, 0, 0, "> NG", 0},
+      {"archive shorter than it said", 3000, 2500, never, never, 1000, "..> NG", 2048},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeFile("archive", archiveFromHeader("{}", pattern(c.dataLength)));
+    FilePtr file(std::fopen("archive", "rb"));
+    CopyingSource source(file.get());
+    source.copyLimit = c.copyLimit;
+    source.failFrom = c.failFrom == never ? never : 20 + c.failFrom;
+    source.extraClaimed = c.extraClaimed;
+    JsonNumber size(NumberForm::Unsigned, c.count);
+    Result result = extract(source, 20, "0", size);
+    EXPECT_EQ("Extracting tolvex/f (3000) " + std::string(c.marks) + "\n", result.line);
+    EXPECT_TRUE(pattern(c.kept) == readFile("tolvex/f"));
+  }
+}
+
 TEST_F(ExtractFileTest, ShortArchiveKeepsWholeChunksBeforeIt) {
-  JsonNumber size(NumberForm::Unsigned, 3000);
-  Result result = extractFromFile(pattern(1500), "0", size);
-  EXPECT_EQ("Extracting tolvex/f (3000) .> NG\n", result.line);
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(pattern(1024), readFile("tolvex/f"));
+  struct Case {
+    uint32_t count;
+    size_t dataLength;
+    size_t marks;
+    size_t kept;
+  };
+  const Case cases[] = {{3000, 1500, 1, 1024}, {5242880, 3146228, 3072, 3145728}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.count);
+    JsonNumber size(NumberForm::Unsigned, c.count);
+    Result result = extractFromFile(pattern(c.dataLength), "0", size);
+    EXPECT_TRUE("Extracting tolvex/f (" + std::to_string(c.count) + ") " +
+                    std::string(c.marks, '.') + "> NG\n" ==
+                result.line);
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(pattern(c.kept) == readFile("tolvex/f"));
+  }
 }
 
 TEST_F(ExtractFileTest, ReadErrorKeepsWholeChunksBeforeIt) {
@@ -265,19 +393,27 @@ std::string runWithFileSizeLimit(rlim_t limit, const std::function<void()>& body
 
 // Used to end in OK: every chunk went into the buffer, and the write that failed was only
 // tried when the file was closed.
+// The same whether moving the entry whole meets the full disk first (an archive file) or
+// the copy through the buffer does (a source in memory).
 TEST_F(ExtractFileTest, FailedWriteAtCloseFailsEntry) {
   const std::string contents = pattern(3000);
-  writeFile("archive", archiveFromHeader("{}", contents));
-  std::string printed = runWithFileSizeLimit(1000, [this] {
-    FilePtr file(std::fopen("archive", "rb"));
-    FileByteSource source(file.get());
-    ArchiveContext context{source, 20};
-    Owned<JsonString> offset(JsonString::make("0"));
-    JsonNumber size(NumberForm::Unsigned, 3000);
-    extractFile(context, root_.get(), "f", "tolvex/f", *offset, size);
-  });
-  EXPECT_EQ("Extracting tolvex/f (3000) ...< NG\n", printed);
-  EXPECT_EQ(contents.substr(0, 1000), readFile("tolvex/f"));
+  const std::string archive = archiveFromHeader("{}", contents);
+  writeFile("archive", archive);
+  for (bool fromFile : {true, false}) {
+    SCOPED_TRACE(fromFile ? "archive file" : "memory");
+    std::string printed = runWithFileSizeLimit(1000, [this, fromFile, &archive] {
+      FilePtr file(std::fopen("archive", "rb"));
+      FileByteSource fileSource(file.get());
+      MemoryByteSource memorySource(archive);
+      ByteSource& source = fromFile ? static_cast<ByteSource&>(fileSource) : memorySource;
+      ArchiveContext context{source, 20};
+      Owned<JsonString> offset(JsonString::make("0"));
+      JsonNumber size(NumberForm::Unsigned, 3000);
+      extractFile(context, root_.get(), "f", "tolvex/f", *offset, size);
+    });
+    EXPECT_EQ("Extracting tolvex/f (3000) ...< NG\n", printed);
+    EXPECT_EQ(contents.substr(0, 1000), readFile("tolvex/f"));
+  }
 }
 
 TEST_F(ExtractFileTest, FailedWriteDuringCopyStopsIt) {

@@ -18,9 +18,6 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Large enough that reading a header or a chunk is rarely a system call of its own.
-constexpr size_t archiveBufferSize = 1024 * 1024;
-
 bool isDirectory(std::FILE* file) {
   struct stat status;
   return fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode);
@@ -56,15 +53,12 @@ void printArchiveName(const std::string& path) {
 }
 
 void openArchive(const std::string& path) {
-  // Declared first so that it outlives the stream that reads through it. (Given no buffer
-  // of its own, the stream would keep its small default and ignore the size.)
-  std::unique_ptr<char[]> buffer(new char[archiveBufferSize]);
   FilePtr stream(std::fopen(path.c_str(), "rb"));
   if (!stream || isDirectory(stream.get())) {
     printLine("Error: Cannot open archive.");
     return;
   }
-  std::setvbuf(stream.get(), buffer.get(), _IOFBF, archiveBufferSize);
+  // The source reads the file through its own window, never through the stream's buffer.
   FileByteSource source(stream.get());
   processArchive(source);
 }
