@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "archive/unique_fd.h"
+
 namespace tolvex {
 namespace {
 
@@ -17,30 +19,6 @@ struct DirCloser {
 };
 using DirPtr = std::unique_ptr<DIR, DirCloser>;
 
-// Owns a file descriptor (or -1).
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void reset(int fd) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
-
 int openDirectoryAt(int parent, const std::string& name) {
   return openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
@@ -48,7 +26,7 @@ int openDirectoryAt(int parent, const std::string& name) {
 }  // namespace
 
 bool listDirectory(int directory, std::vector<std::string>& names) {
-  Fd copy(dup(directory));
+  UniqueFd copy(dup(directory));
   if (copy.get() < 0) return false;
   DirPtr dir(fdopendir(copy.get()));
   if (!dir) return false;
@@ -75,7 +53,7 @@ bool readAll(int fd, std::string& contents) {
 }
 
 bool readFileAt(int parent, const std::string& name, std::string& contents) {
-  Fd fd(openat(parent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd fd(openat(parent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   return fd.get() >= 0 && readAll(fd.get(), contents);
 }
 
@@ -83,7 +61,7 @@ bool removeAt(int parent, const std::string& name) {
   struct stat status;
   if (fstatat(parent, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
   if (!S_ISDIR(status.st_mode)) return unlinkat(parent, name.c_str(), 0) == 0;
-  Fd directory(openDirectoryAt(parent, name));
+  UniqueFd directory(openDirectoryAt(parent, name));
   std::vector<std::string> names;
   if (directory.get() < 0 || !listDirectory(directory.get(), names)) return false;
   bool ok = true;
@@ -123,7 +101,7 @@ void snapshotAt(int directory, const std::string& prefix, const std::set<std::st
     }
     snapshot[path] = describe(directory, name, status);
     if (S_ISDIR(status.st_mode)) {
-      Fd child(openDirectoryAt(directory, name));
+      UniqueFd child(openDirectoryAt(directory, name));
       if (child.get() >= 0) snapshotAt(child.get(), path + "/", skip, snapshot);
     }
   }
@@ -137,7 +115,7 @@ bool removeTree(const std::string& path) {
 
 TreeSnapshot snapshotTree(const std::string& directory, const std::set<std::string>& skip) {
   TreeSnapshot snapshot;
-  Fd fd(openDirectoryAt(AT_FDCWD, directory));
+  UniqueFd fd(openDirectoryAt(AT_FDCWD, directory));
   if (fd.get() < 0)
     snapshot["*"] = "missing";
   else
@@ -160,7 +138,7 @@ std::string describeChanges(const TreeSnapshot& before, const TreeSnapshot& afte
 }
 
 bool readFileBelow(const std::string& path, std::string& contents) {
-  Fd directory(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd directory(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   size_t start = 0;
   for (size_t slash; (slash = path.find('/', start)) != std::string::npos; start = slash + 1) {
     if (directory.get() < 0) return false;

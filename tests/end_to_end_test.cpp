@@ -73,10 +73,10 @@ Outcome runTolvex(const std::vector<std::string>& arguments) {
 
 // As runTolvex, with standard output a terminal in raw mode (no newline translation).
 Outcome runTolvexOnTerminal(const std::vector<std::string>& arguments) {
-  Descriptor master(posix_openpt(O_RDWR | O_NOCTTY));
+  UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY));
   if (master.get() < 0 || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0)
     return Outcome();
-  Descriptor terminal(open(ptsname(master.get()), O_RDWR | O_NOCTTY));
+  UniqueFd terminal(open(ptsname(master.get()), O_RDWR | O_NOCTTY));
   termios mode;
   if (terminal.get() < 0 || tcgetattr(terminal.get(), &mode) != 0) return Outcome();
   cfmakeraw(&mode);

@@ -79,7 +79,7 @@ class Checker {
     const JsonValue& files = object.member("files");
     if (files.kind != JsonKind::Object || !S_ISDIR(status.st_mode))
       return "not a directory the header describes: " + jsonQuoted(path);
-    Descriptor child(openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd child(openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (child.get() < 0) return "cannot open " + jsonQuoted(path);
     return directory(child.get(), path, static_cast<const JsonObject&>(files));
   }
@@ -87,7 +87,7 @@ class Checker {
   std::string file(int parent, const std::string& path, const std::string& name,
                    const JsonObject& entry) {
     std::string contents;
-    Descriptor fd(openat(parent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd fd(openat(parent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (fd.get() < 0 || !readAll(fd.get(), contents)) return "cannot read " + jsonQuoted(path);
     uint64_t count = countFromSize(entry.member("size"));
     uint64_t offset = offsetFromText(entry.member("offset"));
@@ -131,7 +131,7 @@ std::string checkExtraction(const std::string& archive, const std::string& root)
       document.member("files").kind != JsonKind::Object)
     return rootExists ? "the archive describes no tree, yet " + root + " exists" : "";
   if (!rootExists || !S_ISDIR(status.st_mode)) return root + " is not a directory";
-  Descriptor directory(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  UniqueFd directory(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (directory.get() < 0) return "cannot open " + root;
   Checker checker(archive, dataBase);
   return checker.directory(directory.get(), root,

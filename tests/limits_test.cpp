@@ -94,7 +94,7 @@ std::string runProgram(rlim_t stackBytes) {
     _exit(127);
   }
   close(out[1]);
-  Descriptor reader(out[0]);
+  UniqueFd reader(out[0]);
   std::string output;
   char buffer[4096];
   for (ssize_t got; (got = read(reader.get(), buffer, sizeof buffer)) > 0;)

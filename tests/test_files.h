@@ -9,6 +9,8 @@
 #include <sstream>
 #include <string>
 
+#include "archive/unique_fd.h"
+
 namespace tolvex {
 
 // Small file helpers shared by the tests.
@@ -28,21 +30,6 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// Owns a file descriptor (or -1).
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 }  // namespace tolvex
 

@@ -143,7 +143,7 @@ TEST(FileByteSource, CopiesToAFileFromTheReadPosition) {
   TempDir dir(false);
   FilePtr file = openWith(dir, "abcdefgh");
   FileByteSource source(file.get());
-  Descriptor out(open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666));
+  UniqueFd out(open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666));
   ASSERT_EQ(1, write(out.get(), "-", 1));
   source.seek(2);
   EXPECT_EQ(3u, source.copyTo(out.get(), 3));
@@ -164,7 +164,7 @@ TEST(FileByteSource, CopyToRefusingFileMovesNothing) {
   FilePtr file = openWith(dir, "abcdef");
   FileByteSource source(file.get());
   writeFile(dir / "out", "");
-  Descriptor out(open((dir / "out").c_str(), O_RDONLY));
+  UniqueFd out(open((dir / "out").c_str(), O_RDONLY));
   source.seek(1);
   EXPECT_EQ(0u, source.copyTo(out.get(), 4));
   char buffer[4];

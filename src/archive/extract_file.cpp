@@ -16,6 +16,7 @@
 #include "archive/byte_source.h"
 #include "archive/console.h"
 #include "archive/header_prefix.h"
+#include "archive/unique_fd.h"
 #include "json/json_value.h"
 
 namespace tolvex {
@@ -45,21 +46,6 @@ char* copyBuffer() {
   return buffer.get();
 }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
 constexpr int outputFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
 
 // Opens `name` in `directory` for writing, creating it when absent. Succeeds only for a
@@ -71,7 +57,7 @@ int openOutput(int directory, const std::string& name) {
   int created = openat(directory, name.c_str(), outputFlags | O_EXCL, 0666);
   if (created >= 0 || errno != EEXIST) return created;
   // O_NONBLOCK: a FIFO without a reader fails at once instead of waiting for one.
-  FileDescriptor fd(openat(directory, name.c_str(), outputFlags | O_NONBLOCK, 0666));
+  UniqueFd fd(openat(directory, name.c_str(), outputFlags | O_NONBLOCK, 0666));
   struct stat status;
   if (fd.get() < 0 || fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return -1;
   if (status.st_size != 0 && ftruncate(fd.get(), 0) != 0) return -1;
@@ -130,7 +116,7 @@ class OutputFile {
     return ok;
   }
 
-  FileDescriptor fd_;
+  UniqueFd fd_;
   char* buffer_;
   uint32_t capacity_;
   uint32_t used_ = 0;

@@ -67,7 +67,7 @@ class ExtractFileTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  Descriptor root_;
+  UniqueFd root_;
 };
 
 TEST_F(ExtractFileTest, PrintsOneMarkPerChunk) {
@@ -437,7 +437,7 @@ TEST_F(ExtractFileTest, ReadsEntriesBeyond2And4GiB) {
   const std::string header = "{}";
   const uint64_t beyond2GiB = 3ull << 30, beyond4GiB = (9ull << 29) + 7;
   {
-    Descriptor archive(open("archive", O_WRONLY | O_CREAT | O_TRUNC, 0666));
+    UniqueFd archive(open("archive", O_WRONLY | O_CREAT | O_TRUNC, 0666));
     std::string start = archiveFromHeader(header, "first");
     ASSERT_EQ(ssize_t(start.size()), pwrite(archive.get(), start.data(), start.size(), 0));
     ASSERT_EQ(5, pwrite(archive.get(), "third", 5, 20 + beyond2GiB));

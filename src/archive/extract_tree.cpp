@@ -8,25 +8,11 @@
 
 #include "archive/extract_file.h"
 #include "archive/header_prefix.h"
+#include "archive/unique_fd.h"
 #include "json/json_value.h"
 
 namespace tolvex {
 namespace {
-
-// An open directory, or -1 when it could not be made or opened.
-class DirectoryHandle {
- public:
-  explicit DirectoryHandle(int fd) : fd_(fd) {}
-  DirectoryHandle(const DirectoryHandle&) = delete;
-  DirectoryHandle& operator=(const DirectoryHandle&) = delete;
-  ~DirectoryHandle() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Makes the directory `name` in `parent` unless it exists, and opens it without following
 // a link planted in its place. A failure is not reported: the files below then fail.
@@ -62,7 +48,7 @@ bool extractEntry(ArchiveContext& context, int directory, const std::string& pat
   if (isFile)
     return extractFile(context, directory, key, joined, entry.member("offset"),
                        entry.member("size"));
-  DirectoryHandle child(openChildDirectory(directory, key));
+  UniqueFd child(openChildDirectory(directory, key));
   return walkDirectory(context, child.get(), joined, static_cast<const JsonObject&>(files));
 }
 
@@ -89,7 +75,7 @@ bool extractTree(ArchiveContext& context, const std::string& path, const JsonVal
   if (!isObject(node)) return true;
   // The root is the user's to choose and may be a link; only what lies below is guarded.
   mkdir(path.c_str(), 0777);
-  DirectoryHandle root(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd root(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   return walkDirectory(context, root.get(), path, static_cast<const JsonObject&>(node));
 }
 
