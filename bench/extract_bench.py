@@ -9,6 +9,8 @@ directory tree, an archive (packed by tolvex_pack) and an uncompressed tar:
          the archive holds none)
   large: four files of 256 MiB of random bytes
   mixed: about 5,000 files from 16 B to 50 MiB, sizes and bytes from a seeded generator
+  uniform (only when asked for): 30,000 files of 200 B to 20 KB in nested directories,
+         seeded
 
 Tools, on the same tree: tolvex (standard output to /dev/null), GNU `tar -xf`, GNU tar
 without restoring metadata (`-m --no-same-owner --no-same-permissions`), `bsdtar -xf` and
@@ -127,9 +129,20 @@ def build_mixed(tree, scratch):
         write_random(os.path.join(directory, "f%04d.bin" % i), size, rng)
 
 
-CORPORA = {"small": build_small, "large": build_large, "mixed": build_mixed}
+def build_uniform(tree, scratch):
+    """About 30,000 files of 200 B to 20 KB in two levels of directories (seeded)."""
+    rng = random.Random(30000)
+    for i in range(30000):
+        directory = os.path.join(tree, "d%02d" % (i // 1000), "e%02d" % (i // 100 % 10))
+        os.makedirs(directory, exist_ok=True)
+        write_random(os.path.join(directory, "f%05d.bin" % i), rng.randint(200, 20000), rng)
+
+
+CORPORA = {"small": build_small, "large": build_large, "mixed": build_mixed,
+           "uniform": build_uniform}
 # Bumped when a corpus changes, so that an old one is rebuilt.
-CORPUS_VERSION = {"small": "npm-1", "large": "random-1", "mixed": "seeded-1"}
+CORPUS_VERSION = {"small": "npm-1", "large": "random-1", "mixed": "seeded-1",
+                  "uniform": "seeded-1"}
 
 
 def prepare(scratch, pack, name):

@@ -1,6 +1,7 @@
 #include "json/json_parser.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <string>
@@ -30,6 +31,25 @@ void appendCodeUnit(std::string& out, unsigned v) {
     out.push_back(char(0x80 | ((v >> 6) & 0x3F)));
     out.push_back(char(0x80 | (v & 0x3F)));
   }
+}
+
+// True when any byte of `word` is zero.
+inline bool hasZeroByte(uint64_t word) {
+  return ((word - 0x0101010101010101u) & ~word & 0x8080808080808080u) != 0;
+}
+
+// The index of the first quotation mark or backslash in bytes[from, size), or size. Eight
+// bytes at a time while no word holds either.
+size_t findQuoteOrBackslash(const char* bytes, size_t from, size_t size) {
+  while (size - from >= 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes + from, 8);
+    if (hasZeroByte(word ^ 0x2222222222222222u) || hasZeroByte(word ^ 0x5C5C5C5C5C5C5C5Cu)) break;
+    from += 8;
+  }
+  while (from < size && bytes[from] != '"' && bytes[from] != '\\')
+    ++from;
+  return from;
 }
 
 // Decodes the escape whose backslash is at `at` into `out`. Returns the index after the
@@ -89,9 +109,7 @@ bool scanString(std::string_view text, size_t open, std::string& scratch, std::s
   size_t from = open + 1;
   escaped = false;
   for (;;) {
-    size_t stop = from;
-    while (stop < size && base[stop] != '"' && base[stop] != '\\')
-      ++stop;
+    size_t stop = findQuoteOrBackslash(base, from, size);
     if (stop == size) return false;  // unterminated
     if (!escaped && base[stop] == '\\') {
       scratch.clear();
@@ -290,6 +308,14 @@ void Parser::dropArray(size_t begin) {
   elements_.resize(begin);
 }
 
+// Byte order of keys, unsigned; most keys differ in their first byte, which is looked at
+// before calling the general comparison.
+inline bool keyLess(std::string_view a, std::string_view b) {
+  if (!a.empty() && !b.empty() && a[0] != b[0])
+    return static_cast<unsigned char>(a[0]) < static_cast<unsigned char>(b[0]);
+  return a < b;
+}
+
 // Sorts stably, for short sequences.
 template <class T, class Less>
 void insertionSort(std::vector<T>& items, Less less) {
@@ -310,10 +336,10 @@ bool Parser::closeObject(size_t begin, size_t keysBegin, JsonValue*& slot) {
     entries_.push_back({std::string_view(key, member.length), member.value});
   }
   auto before = [](const JsonObject::Entry& a, const JsonObject::Entry& b) {
-    return a.key < b.key;
+    return keyLess(a.key, b.key);
   };
   auto notBefore = [](const JsonObject::Entry& a, const JsonObject::Entry& b) {
-    return !(a.key < b.key);
+    return !keyLess(a.key, b.key);
   };
   // Headers mostly list keys in order already; otherwise sort, keeping the text's order among
   // equal keys so that the first value for a key is the one that stays.

@@ -138,6 +138,21 @@ TEST(ParseString, DecodesEscapesAndPassesRawBytes) {
                               });
 }
 
+// Long runs of plain bytes are scanned a word at a time: a quotation mark, a backslash or
+// the end of the text must be found at every offset within a word, bytes 0x80 and above
+// included.
+TEST(ParseString, FindsTheEndAndEscapesAtEveryOffset) {
+  for (size_t length = 0; length < 40; ++length) {
+    SCOPED_TRACE(length);
+    const std::string plain(length, '\xA2');
+    EXPECT_EQ(describeBytes(plain), run(parseString, "\"" + plain + "\"x").value);
+    EXPECT_EQ(describeBytes(plain + "\n" + plain),
+              run(parseString, "\"" + plain + "\\n" + plain + "\"").value);
+    EXPECT_FALSE(run(parseString, "\"" + plain).ok);
+    EXPECT_FALSE(run(parseString, "\"" + plain + "\\").ok);
+  }
+}
+
 TEST(ParseArray, ElementsInTextOrder) {
   expectOutcomes(
       parseArray,
