@@ -29,10 +29,6 @@ uint64_t chunksOf(uint64_t count) {
   return (count + chunkSize - 1) / chunkSize;
 }
 
-// Chunks that pass through this process gather in the copy buffer and go to the disk a
-// buffer at a time, so a chunk is never a system call of its own.
-constexpr uint32_t copyBufferSize = 256 * chunkSize;
-
 // How much the source moves between two looks at the marks, so that on a terminal they
 // show while a long entry is copied.
 constexpr uint64_t movePiece = 4 * 1024 * 1024;
@@ -48,14 +44,20 @@ char* copyBuffer() {
 
 constexpr int outputFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
 
-// Opens `name` in `directory` for writing, creating it when absent. Succeeds only for a
-// regular file, which is then empty: nothing else is ever written to or truncated.
-int openOutput(int directory, const std::string& name) {
+// Opens `name` in `directory` for writing, creating it when absent, and says whether this
+// call created it. Succeeds only for a regular file, which is then empty: nothing else is
+// ever written to or truncated. With `onlyNew`, a name that is already taken is left
+// alone: the result is -1 with `taken` set.
+int openOutput(int directory, const std::string& name, bool onlyNew, bool& created, bool& taken) {
+  created = taken = false;
   if (directory < 0) return -1;
   // Most files are new, and a file this call creates is known to be an empty regular
   // file without asking. Anything already there (a link included) gives EEXIST.
-  int created = openat(directory, name.c_str(), outputFlags | O_EXCL, 0666);
-  if (created >= 0 || errno != EEXIST) return created;
+  int fresh = openat(directory, name.c_str(), outputFlags | O_EXCL, 0666);
+  created = fresh >= 0;
+  if (fresh >= 0 || errno != EEXIST) return fresh;
+  taken = onlyNew;
+  if (onlyNew) return -1;
   // O_NONBLOCK: a FIFO without a reader fails at once instead of waiting for one.
   UniqueFd fd(openat(directory, name.c_str(), outputFlags | O_NONBLOCK, 0666));
   struct stat status;
@@ -125,10 +127,10 @@ class OutputFile {
 // Positions the source at the entry's first byte and returns that position. A position
 // beyond 2^64-1 lies past the end of every archive: the entry's reads must fail or come
 // up short there, never read from wherever the source happened to stand.
-uint64_t seekToData(ArchiveContext& context, uint64_t offset) {
-  uint64_t position = context.dataBase + offset;
-  if (offset > UINT64_MAX - context.dataBase) position = UINT64_MAX;
-  context.source.seek(position);
+uint64_t seekToData(ByteSource& source, uint32_t dataBase, uint64_t offset) {
+  uint64_t position = dataBase + offset;
+  if (offset > UINT64_MAX - dataBase) position = UINT64_MAX;
+  source.seek(position);
   return position;
 }
 
@@ -139,24 +141,49 @@ void printMarks(uint64_t count) {
   std::cout.write(marks.data(), static_cast<std::streamsize>(count));
 }
 
+// Where the marks of one copy go: to standard output as the copy runs (live), or into the
+// outcome, for a line printed once the copy is over.
+class Progress {
+ public:
+  explicit Progress(FileOutcome* outcome) : outcome_(outcome) {}
+
+  void chunks(uint64_t count) {
+    if (outcome_) {
+      outcome_->marks += count;
+      return;
+    }
+    printMarks(count);
+    flushMarksIfDue();
+  }
+
+  void stop(char mark) {
+    if (outcome_)
+      outcome_->stop = mark;
+    else
+      std::cout.put(mark);
+  }
+
+ private:
+  FileOutcome* outcome_;
+};
+
 // Copies `count` bytes chunk by chunk, printing one mark per chunk; the stop marks ">"
 // and "<" end the copy. Returns true when every byte was copied.
-bool copyChunks(ByteSource& source, uint32_t count, OutputFile& out) {
+bool copyChunks(ByteSource& source, uint32_t count, OutputFile& out, Progress& progress) {
   uint32_t remaining = count;
   while (remaining != 0) {
     uint32_t n = std::min(remaining, chunkSize);
     uint32_t got = 0;
     if (!source.read(out.chunkSpace(), n, got) || got != n) {
-      std::cout.put('>');
+      progress.stop('>');
       return false;
     }
     if (!out.commitChunk(n, remaining > n)) {
-      std::cout.put('<');
+      progress.stop('<');
       return false;
     }
     remaining -= n;
-    std::cout.put('.');
-    flushMarksIfDue();
+    progress.chunks(1);
   }
   return true;
 }
@@ -164,7 +191,7 @@ bool copyChunks(ByteSource& source, uint32_t count, OutputFile& out) {
 // Lets the source move the entry's `count` bytes into `out` as far as it will (see
 // ByteSource::copyTo), printing one mark per chunk moved whole (the last, shorter chunk
 // included once every byte is there). Returns the bytes moved.
-uint64_t moveWhole(ByteSource& source, uint32_t count, OutputFile& out) {
+uint64_t moveWhole(ByteSource& source, uint32_t count, OutputFile& out, Progress& progress) {
   uint64_t moved = 0;
   uint64_t marked = 0;
   while (moved < count) {
@@ -172,9 +199,8 @@ uint64_t moveWhole(ByteSource& source, uint32_t count, OutputFile& out) {
     uint64_t step = source.copyTo(out.descriptor(), piece);
     moved += step;
     uint64_t chunks = moved == count ? chunksOf(count) : moved / chunkSize;
-    printMarks(chunks - marked);
+    progress.chunks(chunks - marked);
     marked = chunks;
-    flushMarksIfDue();
     if (step < piece) break;
   }
   return moved;
@@ -184,22 +210,23 @@ uint64_t moveWhole(ByteSource& source, uint32_t count, OutputFile& out) {
 // marks and the file the chunked copy gives. The source moves what it can; the chunks
 // after the last whole one it moved go through the copy buffer, which then meets any
 // end, read error or full disk just as the chunked copy would.
-bool copyEntry(ByteSource& source, uint64_t position, uint32_t count, OutputFile& out) {
+bool copyEntry(ByteSource& source, uint64_t position, uint32_t count, OutputFile& out,
+               Progress& progress) {
   uint64_t left = 0;
   uint32_t done = 0;
   if (count != 0 && source.bytesLeft(left) && left >= count) {
-    uint64_t moved = moveWhole(source, count, out);
+    uint64_t moved = moveWhole(source, count, out, progress);
     if (moved == count) return true;
     done = static_cast<uint32_t>(moved / chunkSize * chunkSize);
     if (done != moved) {
       if (!out.cutTo(done)) {
-        std::cout.put('<');
+        progress.stop('<');
         return false;
       }
       source.seek(position + done);
     }
   }
-  return copyChunks(source, count - done, out);
+  return copyChunks(source, count - done, out, progress);
 }
 
 bool finishLine(bool ok) {
@@ -234,23 +261,62 @@ void printUncreatedFile(const std::string& path) {
   finishLine(false);
 }
 
+FileTask fileTask(int directory, std::string name, std::string path, const JsonValue& offset,
+                  const JsonValue& size) {
+  return {directory, std::move(name), std::move(path), offsetFromText(offset), countFromSize(size)};
+}
+
+FileOutcome copyFile(ByteSource& source, uint32_t dataBase, char* buffer, const FileTask& task,
+                     bool onlyNew) {
+  FileOutcome outcome;
+  Progress progress(&outcome);
+  uint64_t position = seekToData(source, dataBase, task.start);
+  int fd = openOutput(task.directory, task.name, onlyNew, outcome.createdNew, outcome.taken);
+  if (fd < 0) return outcome;
+  outcome.opened = true;
+  OutputFile out(fd, buffer, copyBufferSize);
+  outcome.ok = copyEntry(source, position, task.count, out, progress);
+  // Buffered writes can hide a full disk until the end, so the end decides too.
+  if (!out.finish() && outcome.ok) {
+    outcome.stop = '<';
+    outcome.ok = false;
+  }
+  return outcome;
+}
+
+bool printFileLine(const FileTask& task, const FileOutcome& outcome) {
+  std::cout << "Extracting ";
+  printName(task.path);
+  if (!outcome.opened) {
+    std::cout << " o";
+    return finishLine(false);
+  }
+  std::cout << " (" << task.count << ") ";
+  printMarks(outcome.marks);
+  if (outcome.stop != 0) std::cout.put(outcome.stop);
+  return finishLine(outcome.ok);
+}
+
 bool extractFile(ArchiveContext& context, int directory, const std::string& name,
                  const std::string& path, const JsonValue& offset, const JsonValue& size) {
   uint64_t start = offsetFromText(offset);
   std::cout << "Extracting ";
   printName(path);
   std::cout << ' ';
-  uint64_t position = seekToData(context, start);
+  uint64_t position = seekToData(context.source, context.dataBase, start);
   uint32_t count = countFromSize(size);
   char* buffer = copyBuffer();
-  int fd = buffer ? openOutput(directory, name) : -1;
+  bool created = false;
+  bool taken = false;
+  int fd = buffer ? openOutput(directory, name, false, created, taken) : -1;
   if (fd < 0) {
     std::cout << 'o';
     return finishLine(false);
   }
   OutputFile out(fd, buffer, copyBufferSize);
   std::cout << '(' << count << ") ";
-  bool ok = copyEntry(context.source, position, count, out);
+  Progress progress(nullptr);
+  bool ok = copyEntry(context.source, position, count, out, progress);
   // Buffered writes can hide a full disk until the end, so the end decides too.
   if (!out.finish() && ok) {
     std::cout.put('<');

@@ -6,6 +6,7 @@
 
 namespace tolvex {
 
+class ByteSource;
 struct ArchiveContext;
 class JsonValue;
 
@@ -23,6 +24,49 @@ class JsonValue;
 // output file is owned only during the call.
 bool extractFile(ArchiveContext& context, int directory, const std::string& name,
                  const std::string& path, const JsonValue& offset, const JsonValue& size);
+
+// Chunks that pass through this process gather in a copy buffer of this many bytes and go
+// to the disk a buffer at a time, so a chunk is never a system call of its own.
+constexpr uint32_t copyBufferSize = 256 * 1024;
+
+// A file entry taken out of the header, so that it can be copied away from the walk: the
+// file `name` in the open directory `directory` (borrowed; -1 when the directory could
+// not be made), named `path` in its line, with its data at `start` in the data region and
+// `count` bytes long.
+struct FileTask {
+  int directory;
+  std::string name;
+  std::string path;
+  uint64_t start;
+  uint32_t count;
+};
+
+// A FileTask for the entry with the members `offset` (a JsonString) and `size` (a
+// JsonNumber), read as extractFile reads them.
+FileTask fileTask(int directory, std::string name, std::string path, const JsonValue& offset,
+                  const JsonValue& size);
+
+// What copying a file entry came to: enough to print its line afterwards, and to take the
+// file away again.
+struct FileOutcome {
+  bool opened = false;      // the output file was opened; "o" otherwise
+  bool createdNew = false;  // and the copy created it: nothing was there before
+  bool taken = false;       // left alone because the name was taken (onlyNew)
+  uint64_t marks = 0;       // chunks copied whole, one "." each
+  char stop = 0;            // '>' or '<' when the copy stopped short, else 0
+  bool ok = false;          // the verdict
+};
+
+// Copies `task` as extractFile would, reading with `source` (whose data region starts at
+// `dataBase`) through `buffer` of copyBufferSize bytes, and prints nothing. With
+// `onlyNew`, a name already taken is not touched (outcome.taken). Safe to run on several
+// threads at once for different files, each with its own source and buffer.
+FileOutcome copyFile(ByteSource& source, uint32_t dataBase, char* buffer, const FileTask& task,
+                     bool onlyNew);
+
+// Prints the whole progress line of a copy that ended with `outcome`; the same bytes as
+// extractFile prints for it. Returns outcome.ok.
+bool printFileLine(const FileTask& task, const FileOutcome& outcome);
 
 // Prints the progress line of a file entry that cannot be created: "Extracting ", path,
 // " ", "o", " ", "NG".

@@ -5,9 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "archive/header_prefix.h"
 #include "archive_builder.h"
@@ -45,16 +50,23 @@ struct Result {
   bool ok;
 };
 
-class ExtractTreeTest : public ::testing::Test {
+// Walks `files` over the data region of `archive`, into ./tolvex, copying one file after
+// the other or, with `twoThreads`, with a second thread copying ahead of the walk.
+Result walkArchive(const std::string& archive, const JsonValue& files, bool twoThreads) {
+  MemoryByteSource source(archive);
+  MemoryByteSource ahead(archive);
+  ArchiveContext context{source, 0, twoThreads ? &ahead : nullptr};
+  EXPECT_NE("", readHeader(context));
+  OutputCapture output;
+  bool ok = extractTree(context, "tolvex", files);
+  return {output.text(), ok};
+}
+
+// Every test of the walk runs both ways: what is printed and made must not differ.
+class ExtractTreeTest : public ::testing::TestWithParam<bool> {
  protected:
-  // Walks `files` over the data region of `archive`, into ./tolvex.
   Result walk(const std::string& archive, const JsonValue& files) {
-    MemoryByteSource source(archive);
-    ArchiveContext context{source, 0};
-    EXPECT_NE("", readHeader(context));
-    OutputCapture output;
-    bool ok = extractTree(context, "tolvex", files);
-    return {output.text(), ok};
+    return walkArchive(archive, files, GetParam());
   }
 
   Result walk(const ArchiveBuilder& builder) {
@@ -70,7 +82,7 @@ class ExtractTreeTest : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(ExtractTreeTest, VisitsKeysInByteOrderDepthFirst) {
+TEST_P(ExtractTreeTest, VisitsKeysInByteOrderDepthFirst) {
   ArchiveBuilder builder;
   builder.addFile("a", "1");
   builder.addFile("B", "22");
@@ -106,7 +118,7 @@ TEST_F(ExtractTreeTest, VisitsKeysInByteOrderDepthFirst) {
   EXPECT_EQ("4", readFile("tolvex/dir/x"));
 }
 
-TEST_F(ExtractTreeTest, MakesNothingForANodeThatIsNotAnObject) {
+TEST_P(ExtractTreeTest, MakesNothingForANodeThatIsNotAnObject) {
   Result result = walkValue(new JsonArray);
   EXPECT_TRUE(result.ok);
   EXPECT_EQ("", result.output);
@@ -121,7 +133,7 @@ TEST_F(ExtractTreeTest, MakesNothingForANodeThatIsNotAnObject) {
   EXPECT_EQ(std::set<std::string>{"tolvex/"}, listTree("."));
 }
 
-TEST_F(ExtractTreeTest, PassesOverMembersThatAreNotEntries) {
+TEST_P(ExtractTreeTest, PassesOverMembersThatAreNotEntries) {
   Result result = walkValue(object({
       {"number", unsignedNumber(1)},
       {"string", text("x")},
@@ -143,7 +155,7 @@ TEST_F(ExtractTreeTest, PassesOverMembersThatAreNotEntries) {
   EXPECT_EQ("bc", readFile("tolvex/file with files"));
 }
 
-TEST_F(ExtractTreeTest, StopsAtFirstFailedFile) {
+TEST_P(ExtractTreeTest, StopsAtFirstFailedFile) {
   mkdir("tolvex", 0777);
   mkdir("tolvex/b", 0777);  // a directory where file b should go
   Result result = walkValue(object({
@@ -156,7 +168,7 @@ TEST_F(ExtractTreeTest, StopsAtFirstFailedFile) {
   EXPECT_EQ((std::set<std::string>{"tolvex/", "tolvex/a", "tolvex/b/"}), listTree("."));
 }
 
-TEST_F(ExtractTreeTest, FailureBelowStopsTheWalkAbove) {
+TEST_P(ExtractTreeTest, FailureBelowStopsTheWalkAbove) {
   Result result = walkValue(object({
       {"d", directoryEntry(object({{"x", fileEntry("0", unsignedNumber(100))},
                                    {"y", fileEntry("0", unsignedNumber(1))}}))},
@@ -168,7 +180,7 @@ TEST_F(ExtractTreeTest, FailureBelowStopsTheWalkAbove) {
 }
 
 // A key that is not one plain component could name a place outside ./tolvex.
-TEST_F(ExtractTreeTest, RefusesUnsafeKeysAndTouchesNothingOutside) {
+TEST_P(ExtractTreeTest, RefusesUnsafeKeysAndTouchesNothingOutside) {
   const std::string keys[] = {"",     ".",    "..",    "../sentinel", "a/b",
                               "/tmp", "a\\b", "..\\x", "a\0b"s,       "\0"s};
   for (const std::string& key : keys) {
@@ -188,7 +200,7 @@ TEST_F(ExtractTreeTest, RefusesUnsafeKeysAndTouchesNothingOutside) {
   }
 }
 
-TEST_F(ExtractTreeTest, PassesOverUnsafeKeysThatMakeNothing) {
+TEST_P(ExtractTreeTest, PassesOverUnsafeKeysThatMakeNothing) {
   Result result = walkValue(object({
       {"", unsignedNumber(5)},
       {"..", directoryEntry(new JsonArray)},
@@ -202,7 +214,7 @@ TEST_F(ExtractTreeTest, PassesOverUnsafeKeysThatMakeNothing) {
 
 // Links planted below the root are never followed: not by a file, not by a directory on
 // the way. The root itself may be a link.
-TEST_F(ExtractTreeTest, FollowsNoLinkBelowTheRoot) {
+TEST_P(ExtractTreeTest, FollowsNoLinkBelowTheRoot) {
   mkdir("outside", 0777);
   mkdir("real", 0777);
   ASSERT_EQ(0, symlink("real", "tolvex"));
@@ -223,6 +235,120 @@ TEST_F(ExtractTreeTest, FollowsNoLinkBelowTheRoot) {
       object({{"g", directoryEntry(object({{"f", fileEntry("0", unsignedNumber(3))}}))}}), data);
   EXPECT_TRUE(result.ok);
   EXPECT_EQ("abc", readFile("real/g/f"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Copying, ExtractTreeTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "TwoThreads" : "OneByOne";
+                         });
+
+// Every path below the current directory as listTree gives it, with the contents of the
+// regular files.
+std::map<std::string, std::string> snapshot() {
+  std::map<std::string, std::string> files;
+  for (const std::string& path : listTree(".")) {
+    std::error_code error;
+    bool regular = std::filesystem::is_regular_file(std::filesystem::symlink_status(path, error));
+    files[path] = regular ? readFile(path) : "";
+  }
+  return files;
+}
+
+// The archive used to compare the two ways of copying: 40 directories of 1 to 9 files,
+// some nested, with files of 0 to 3000 bytes, so that entries of all kinds and sizes stand
+// ahead of any entry that fails.
+ArchiveBuilder mixedTree() {
+  ArchiveBuilder builder;
+  uint32_t state = 12345;
+  auto next = [&state] { return state = state * 1103515245 + 12345, state >> 8; };
+  for (int d = 0; d < 40; ++d) {
+    std::string directory = "d" + std::to_string(d % 7) + "/e" + std::to_string(d);
+    builder.addDirectory(directory + "/empty");
+    for (uint32_t f = 0, files = 1 + next() % 9; f < files; ++f)
+      builder.addFile(directory + "/f" + std::to_string(f),
+                      std::string(next() % 3000, static_cast<char>('a' + f)));
+  }
+  return builder;
+}
+
+// A copy that fails anywhere (the archive ends, a read fails, a name is taken by a
+// directory, a name is unsafe) stops both ways at the same line and leaves the same tree:
+// what the second thread made ahead of the failure is gone again, what was there before
+// is untouched.
+TEST(ExtractTreeAhead, MatchesOneByOneCopyingWhereverItFails) {
+  ArchiveBuilder builder = mixedTree();
+  const std::string archive = builder.build();
+  Owned<JsonObject> files = builder.filesValue();
+  size_t dataStart = archive.size() - 1;
+  while (dataStart > 0 && archive.size() - dataStart < 50000 && archive[dataStart - 1] != ' ')
+    --dataStart;  // somewhere in the data region; only cuts below matter
+  struct Damage {
+    const char* what;
+    std::function<void()> plant;  // what is in ./ before the walk
+    size_t cut;                   // archive bytes kept
+  };
+  const std::vector<Damage> cases = {
+      {"intact", [] {}, archive.size()},
+      {"cut early", [] {}, archive.size() - 60000},
+      {"cut in the middle", [] {}, archive.size() - 30000},
+      {"cut late", [] {}, archive.size() - 700},
+      {"name taken by a directory", [] { std::filesystem::create_directories("tolvex/d3/e10/f0"); },
+       archive.size()},
+      {"existing file rewritten, then a fifo in the way",
+       [] {
+         std::filesystem::create_directories("tolvex/d1/e8");
+         std::filesystem::create_directories("tolvex/d5/e12");
+         writeFile("tolvex/d1/e8/f0", "old contents, longer than the new");
+         mkfifo("tolvex/d5/e12/f0", 0666);
+       },
+       archive.size()},
+  };
+  for (const Damage& damage : cases) {
+    SCOPED_TRACE(damage.what);
+    std::string kept = archive.substr(0, damage.cut);
+    std::map<std::string, std::string> trees[2];
+    Result results[2];
+    for (bool twoThreads : {false, true}) {
+      TempDir dir;
+      damage.plant();
+      results[twoThreads] = walkArchive(kept, *files, twoThreads);
+      trees[twoThreads] = snapshot();
+    }
+    EXPECT_EQ(results[0].ok, results[1].ok);
+    EXPECT_EQ(results[0].output, results[1].output);
+    EXPECT_EQ(trees[0], trees[1]);
+    EXPECT_EQ(&damage == &cases.front(), results[1].ok);
+  }
+}
+
+// An unsafe name late in the walk, and a read error: the same checks, with the failure
+// coming from the walk itself and from the source of either thread.
+TEST(ExtractTreeAhead, MatchesOneByOneCopyingAtRefusedNamesAndReadErrors) {
+  ArchiveBuilder builder = mixedTree();
+  const std::string archive = builder.build();
+  Owned<JsonObject> files = builder.filesValue();
+  Owned<JsonObject> unsafe = builder.filesValue();
+  unsafe->addMember("zz", directoryEntry(object({{"..", fileEntry("0", unsignedNumber(1))},
+                                                 {"later", fileEntry("0", unsignedNumber(1))}})));
+  for (uint64_t failFrom : {UINT64_MAX, uint64_t(archive.size() - 20000)}) {
+    std::map<std::string, std::string> trees[2];
+    Result results[2];
+    for (bool twoThreads : {false, true}) {
+      TempDir dir;
+      MemoryByteSource source(archive);
+      MemoryByteSource ahead(archive);
+      source.failFrom = ahead.failFrom = failFrom;
+      ArchiveContext context{source, 0, twoThreads ? &ahead : nullptr};
+      ASSERT_NE("", readHeader(context));
+      OutputCapture output;
+      bool ok = extractTree(context, "tolvex", failFrom == UINT64_MAX ? *unsafe : *files);
+      results[twoThreads] = {output.text(), ok};
+      trees[twoThreads] = snapshot();
+    }
+    EXPECT_FALSE(results[1].ok);
+    EXPECT_EQ(results[0].output, results[1].output);
+    EXPECT_EQ(trees[0], trees[1]);
+  }
 }
 
 }  // namespace

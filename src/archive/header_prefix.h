@@ -9,10 +9,13 @@ namespace tolvex {
 class ByteSource;
 
 // One archive on its way through extraction: its bytes (borrowed; the source must outlive
-// the context) and the absolute position of its data region, 0 until readHeader sets it.
+// the context), the absolute position of its data region, 0 until readHeader sets it, and
+// optionally a second source over the same archive with a position of its own, with which
+// a second thread copies files while the walk goes on (borrowed too).
 struct ArchiveContext {
   ByteSource& source;
   uint32_t dataBase;
+  ByteSource* aheadSource = nullptr;
 };
 
 // The header text exactly as the archive holds it; any byte, NUL included, is content.

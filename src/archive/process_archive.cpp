@@ -12,8 +12,8 @@
 
 namespace tolvex {
 
-void processArchive(ByteSource& source) {
-  ArchiveContext context{source, 0};
+void processArchive(ByteSource& source, ByteSource* aheadSource) {
+  ArchiveContext context{source, 0, aheadSource};
   source.seek(0);
   HeaderText text = readHeader(context);
   if (text.empty()) return;  // not an archive, or nothing in it: say nothing

@@ -14,7 +14,9 @@ constexpr char OUTPUT_ROOT[] = "tolvex";
 // then "Error: Header malformed." when the header is not one JSON value followed only by
 // whitespace, or "Error: Extraction failed." when a file failed. A source that is not an
 // archive, or whose header is empty, prints nothing. Owns the parsed tree for the call only.
-void processArchive(ByteSource& source);
+// `aheadSource`, when given, reads the same archive for a second thread that copies files
+// ahead of the walk; what is printed and made is the same either way.
+void processArchive(ByteSource& source, ByteSource* aheadSource = nullptr);
 
 }  // namespace tolvex
 

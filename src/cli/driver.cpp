@@ -58,9 +58,11 @@ void openArchive(const std::string& path) {
     printLine("Error: Cannot open archive.");
     return;
   }
-  // The source reads the file through its own window, never through the stream's buffer.
+  // The sources read the file through windows of their own, never through the stream's
+  // buffer; the second one serves the thread that copies files ahead of the walk.
   FileByteSource source(stream.get());
-  processArchive(source);
+  FileByteSource ahead(stream.get());
+  processArchive(source, &ahead);
 }
 
 }  // namespace tolvex
