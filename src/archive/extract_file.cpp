@@ -141,30 +141,38 @@ void printMarks(uint64_t count) {
   std::cout.write(marks.data(), static_cast<std::streamsize>(count));
 }
 
-// Where the marks of one copy go: to standard output as the copy runs (live), or into the
-// outcome, for a line printed once the copy is over.
+// What one copy reports as it goes: kept in its outcome and, when live, printed on the
+// spot as well, so the marks of a long copy can show while it runs.
 class Progress {
  public:
-  explicit Progress(FileOutcome* outcome) : outcome_(outcome) {}
+  Progress(FileOutcome& outcome, bool live) : outcome_(outcome), live_(live) {}
+
+  FileOutcome& outcome() { return outcome_; }
+
+  void notOpened() {
+    if (live_) std::cout.put('o');
+  }
+
+  void opened(uint32_t count) {
+    outcome_.opened = true;
+    if (live_) std::cout << '(' << count << ") ";
+  }
 
   void chunks(uint64_t count) {
-    if (outcome_) {
-      outcome_->marks += count;
-      return;
-    }
+    outcome_.marks += count;
+    if (!live_) return;
     printMarks(count);
     flushMarksIfDue();
   }
 
   void stop(char mark) {
-    if (outcome_)
-      outcome_->stop = mark;
-    else
-      std::cout.put(mark);
+    outcome_.stop = mark;
+    if (live_) std::cout.put(mark);
   }
 
  private:
-  FileOutcome* outcome_;
+  FileOutcome& outcome_;
+  bool live_;
 };
 
 // Copies `count` bytes chunk by chunk, printing one mark per chunk; the stop marks ">"
@@ -229,6 +237,29 @@ bool copyEntry(ByteSource& source, uint64_t position, uint32_t count, OutputFile
   return copyChunks(source, count - done, out, progress);
 }
 
+// Copies `task` through `buffer` (none: the file cannot be made), reporting to
+// `progress`; see copyFile.
+void copyWith(ByteSource& source, uint32_t dataBase, char* buffer, const FileTask& task,
+              bool onlyNew, Progress& progress) {
+  FileOutcome& outcome = progress.outcome();
+  uint64_t position = seekToData(source, dataBase, task.start);
+  int fd = buffer
+               ? openOutput(task.directory, task.name, onlyNew, outcome.createdNew, outcome.taken)
+               : -1;
+  if (fd < 0) {
+    progress.notOpened();
+    return;
+  }
+  progress.opened(task.count);
+  OutputFile out(fd, buffer, copyBufferSize);
+  outcome.ok = copyEntry(source, position, task.count, out, progress);
+  // Buffered writes can hide a full disk until the end, so the end decides too.
+  if (!out.finish() && outcome.ok) {
+    progress.stop('<');
+    outcome.ok = false;
+  }
+}
+
 bool finishLine(bool ok) {
   printLine(ok ? " OK" : " NG");
   return ok;
@@ -269,18 +300,8 @@ FileTask fileTask(int directory, std::string name, std::string path, const JsonV
 FileOutcome copyFile(ByteSource& source, uint32_t dataBase, char* buffer, const FileTask& task,
                      bool onlyNew) {
   FileOutcome outcome;
-  Progress progress(&outcome);
-  uint64_t position = seekToData(source, dataBase, task.start);
-  int fd = openOutput(task.directory, task.name, onlyNew, outcome.createdNew, outcome.taken);
-  if (fd < 0) return outcome;
-  outcome.opened = true;
-  OutputFile out(fd, buffer, copyBufferSize);
-  outcome.ok = copyEntry(source, position, task.count, out, progress);
-  // Buffered writes can hide a full disk until the end, so the end decides too.
-  if (!out.finish() && outcome.ok) {
-    outcome.stop = '<';
-    outcome.ok = false;
-  }
+  Progress progress(outcome, false);
+  copyWith(source, dataBase, buffer, task, onlyNew, progress);
   return outcome;
 }
 
@@ -299,30 +320,14 @@ bool printFileLine(const FileTask& task, const FileOutcome& outcome) {
 
 bool extractFile(ArchiveContext& context, int directory, const std::string& name,
                  const std::string& path, const JsonValue& offset, const JsonValue& size) {
-  uint64_t start = offsetFromText(offset);
+  FileTask task = fileTask(directory, name, path, offset, size);
   std::cout << "Extracting ";
   printName(path);
   std::cout << ' ';
-  uint64_t position = seekToData(context.source, context.dataBase, start);
-  uint32_t count = countFromSize(size);
-  char* buffer = copyBuffer();
-  bool created = false;
-  bool taken = false;
-  int fd = buffer ? openOutput(directory, name, false, created, taken) : -1;
-  if (fd < 0) {
-    std::cout << 'o';
-    return finishLine(false);
-  }
-  OutputFile out(fd, buffer, copyBufferSize);
-  std::cout << '(' << count << ") ";
-  Progress progress(nullptr);
-  bool ok = copyEntry(context.source, position, count, out, progress);
-  // Buffered writes can hide a full disk until the end, so the end decides too.
-  if (!out.finish() && ok) {
-    std::cout.put('<');
-    ok = false;
-  }
-  return finishLine(ok);
+  FileOutcome outcome;
+  Progress progress(outcome, true);
+  copyWith(context.source, context.dataBase, copyBuffer(), task, false, progress);
+  return finishLine(outcome.ok);
 }
 
 }  // namespace tolvex
