@@ -285,13 +285,6 @@ uint32_t countFromSize(const JsonValue& size) {
   return static_cast<uint32_t>(bits);
 }
 
-void printUncreatedFile(const std::string& path) {
-  std::cout << "Extracting ";
-  printName(path);
-  std::cout << " o";
-  finishLine(false);
-}
-
 FileTask fileTask(int directory, std::string name, std::string path, const JsonValue& offset,
                   const JsonValue& size) {
   return {directory, std::move(name), std::move(path), offsetFromText(offset), countFromSize(size)};
@@ -316,6 +309,10 @@ bool printFileLine(const FileTask& task, const FileOutcome& outcome) {
   printMarks(outcome.marks);
   if (outcome.stop != 0) std::cout.put(outcome.stop);
   return finishLine(outcome.ok);
+}
+
+void printUncreatedFile(const std::string& path) {
+  printFileLine(FileTask{-1, {}, path, 0, 0}, FileOutcome());
 }
 
 bool extractFile(ArchiveContext& context, int directory, const std::string& name,
