@@ -14,12 +14,15 @@ namespace {
 size_t visit(const tolvex::JsonValue& value) {
   using tolvex::JsonKind;
   switch (value.kind) {
-    case JsonKind::Number: return size_t(static_cast<const tolvex::JsonNumber&>(value).payload);
-    case JsonKind::String: return static_cast<const tolvex::JsonString&>(value).text().size();
+    case JsonKind::Number:
+      return size_t(static_cast<const tolvex::JsonNumber&>(value).payload);
+    case JsonKind::String:
+      return static_cast<const tolvex::JsonString&>(value).text().size();
     case JsonKind::Array: {
       const auto& array = static_cast<const tolvex::JsonArray&>(value);
       size_t sum = array.elementCount();
-      for (size_t i = 0; i < array.elementCount(); ++i) sum += visit(array.element(i));
+      for (size_t i = 0; i < array.elementCount(); ++i)
+        sum += visit(array.element(i));
       return sum;
     }
     case JsonKind::Object: {
@@ -34,7 +37,8 @@ size_t visit(const tolvex::JsonValue& value) {
       }
       return sum;
     }
-    default: return size_t(value.kind);
+    default:
+      return size_t(value.kind);
   }
 }
 

@@ -16,11 +16,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <iostream>
 #include <set>
-#include <streambuf>
 #include <string>
 
+#include "archive/console.h"
 #include "archive/process_archive.h"
 #include "cli/driver.h"
 #include "disk_tree.h"
@@ -29,14 +28,13 @@
 
 namespace {
 
-// Swallows everything written to it.
-class NullBuffer : public std::streambuf {
- protected:
-  int overflow(int c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
+// Swallows everything the program prints.
+class NullSink final : public tolvex::ConsoleSink {
+ public:
+  void write(const char*, size_t) override {}
 };
 
-NullBuffer nullBuffer;
+NullSink nullSink;
 std::string scratch;
 
 void removeScratch() {
@@ -61,7 +59,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     finding("no working directory");
   tolvex::writeFile("../sentinel", "unmodified above");
   tolvex::writeFile("sentinel", "unmodified beside");
-  std::cout.rdbuf(&nullBuffer);
+  tolvex::setConsoleSink(&nullSink, false);
   return 0;
 }
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "archive/unique_fd.h"
+#include "unique_fd.h"
 
 namespace tolvex {
 namespace {

@@ -11,8 +11,8 @@
 namespace tolvex {
 
 // A ByteSource over bytes in memory that can be told to fail: the next read, every read
-// that would reach a given position, or to hide its size. Records the largest read count
-// it was asked for.
+// that would reach a given position (a view then ends there), or to hide its size. Records the
+// largest read count it was asked for.
 class MemoryByteSource final : public ByteSource {
  public:
   explicit MemoryByteSource(std::string bytes) : bytes_(std::move(bytes)) {}
@@ -34,6 +34,16 @@ class MemoryByteSource final : public ByteSource {
   }
 
   void seek(uint64_t position) override { position_ = position; }
+
+  // Delivers what a read of `count` would, and up to failFrom when a read would fail there.
+  uint32_t view(uint32_t count, const char*& data) override {
+    count = std::min(count, viewLimit);
+    uint64_t end = std::min<uint64_t>(bytes_.size(), failFrom);
+    uint64_t delivered = position_ < end ? std::min<uint64_t>(count, end - position_) : 0;
+    data = bytes_.data() + std::min<uint64_t>(position_, bytes_.size());
+    position_ += delivered;
+    return static_cast<uint32_t>(delivered);
+  }
 
   bool bytesLeft(uint64_t& count) override {
     if (!tellsSize) return false;

@@ -1,48 +1,44 @@
 #ifndef TOLVEX_TESTS_OUTPUT_CAPTURE_H_
 #define TOLVEX_TESTS_OUTPUT_CAPTURE_H_
 
-#include <iostream>
-#include <sstream>
+#include <mutex>
 #include <string>
 
 #include "archive/console.h"
 
 namespace tolvex {
 
-// A string buffer that counts its flushes.
-class CountingBuffer : public std::stringbuf {
+// Collects what the console writes while the object lives, counting the writes. The
+// console treats the capture as a terminal only when asked to, whatever the test runs in.
+class OutputCapture final : public ConsoleSink {
  public:
-  int flushes = 0;
-
- protected:
-  int sync() override {
-    ++flushes;
-    return std::stringbuf::sync();
-  }
-};
-
-// Collects what is written to std::cout while the object lives. The console treats the
-// capture as a terminal only when asked to, whatever the test runs in.
-class OutputCapture {
- public:
-  explicit OutputCapture(bool asTerminal = false)
-      : wasTerminal_(outputIsTerminal()), previous_(std::cout.rdbuf(&buffer_)) {
-    setOutputIsTerminal(asTerminal);
-  }
+  explicit OutputCapture(bool asTerminal = false) { setConsoleSink(this, asTerminal); }
   OutputCapture(const OutputCapture&) = delete;
   OutputCapture& operator=(const OutputCapture&) = delete;
-  ~OutputCapture() {
-    std::cout.rdbuf(previous_);
-    setOutputIsTerminal(wasTerminal_);
+  ~OutputCapture() { setConsoleSink(nullptr, false); }
+
+  void write(const char* bytes, size_t count) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    text_.append(bytes, count);
+    ++writes_;
   }
 
-  std::string text() const { return buffer_.str(); }
-  int flushes() const { return buffer_.flushes; }
+  // What was written so far, after writing out what the console still gathers.
+  std::string text() {
+    flushOutput();
+    std::lock_guard<std::mutex> lock(mutex_);
+    return text_;
+  }
+  // How many writes that took.
+  int writes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return writes_;
+  }
 
  private:
-  CountingBuffer buffer_;
-  bool wasTerminal_;
-  std::streambuf* previous_;
+  std::mutex mutex_;
+  std::string text_;
+  int writes_ = 0;
 };
 
 }  // namespace tolvex

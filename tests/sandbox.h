@@ -31,7 +31,7 @@ class Sandbox {
   const std::string& top() const { return dir_.path(); }
 
   // Writes `archive` to ./archive and extracts it with the driver's openArchive, with
-  // std::cout captured (seen as a terminal when `asTerminal`). Returns what was printed.
+  // the console captured (seen as a terminal when `asTerminal`). Returns what was printed.
   // The output root is left as the extraction left it.
   std::string extract(const std::string& archive, bool asTerminal = false);
 

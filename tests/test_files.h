@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "archive/unique_fd.h"
+#include "unique_fd.h"
 
 namespace tolvex {
 

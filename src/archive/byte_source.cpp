@@ -13,28 +13,12 @@
 namespace tolvex {
 namespace {
 
-// Large enough that a chunk of 1024 bytes is rarely a system call of its own and that
-// copyTo moves a large entry in few reads and writes, small enough that first touching
-// its pages costs little.
-constexpr uint32_t windowSize = 256 * 1024;
-
-// Writes `count` bytes to `out`, as far as it takes them; returns the bytes written.
-uint64_t writeOut(int out, const char* bytes, uint64_t count) {
-  uint64_t written = 0;
-  while (written < count) {
-    ssize_t n = ::write(out, bytes + written, count - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    written += static_cast<uint64_t>(n);
-  }
-  return written;
-}
+// Large enough that a chunk of 1024 bytes is rarely a system call of its own and that a
+// large entry moves in few reads and writes, small enough that first touching its pages
+// costs little.
+constexpr uint32_t windowSize = ByteSource::viewLimit;
 
 }  // namespace
-
-uint64_t ByteSource::copyTo(int, uint64_t) {
-  return 0;
-}
 
 FileByteSource::FileByteSource(std::FILE* stream) : fd_(fileno(stream)) {}
 
@@ -98,28 +82,38 @@ bool FileByteSource::bytesLeft(uint64_t& count) {
   return true;
 }
 
-uint64_t FileByteSource::copyTo(int out, uint64_t count) {
+uint32_t FileByteSource::view(uint32_t count, const char*& data) {
   if (seekFailed_ || atEnd_) return 0;
-  if (!window_) window_.reset(new (std::nothrow) char[windowSize]);
-  if (!window_) return 0;
-  uint64_t moved = 0;
-  while (moved < count) {
-    if (position_ < windowStart_ || position_ - windowStart_ >= windowLength_) {
-      // The window is refilled whole, so the entries after this one are read from it.
-      ssize_t n = pread(fd_, window_.get(), windowSize, static_cast<off_t>(position_));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;  // the end, or an error for read() to find
-      windowStart_ = position_;
-      windowLength_ = static_cast<uint32_t>(n);
-    }
-    uint64_t offset = position_ - windowStart_;
-    uint64_t wanted = std::min<uint64_t>(count - moved, windowLength_ - offset);
-    uint64_t written = writeOut(out, window_.get() + offset, wanted);
-    position_ += written;
-    moved += written;
-    if (written < wanted) break;
+  count = std::min(count, windowSize);
+  bool inWindow = position_ >= windowStart_ && position_ - windowStart_ <= windowLength_ &&
+                  windowLength_ - (position_ - windowStart_) >= count;
+  if (!inWindow && !fillWindow(count)) {
+    atEnd_ = true;
+    return 0;
   }
-  return moved;
+  uint64_t offset = position_ - windowStart_;
+  uint32_t delivered = static_cast<uint32_t>(std::min<uint64_t>(count, windowLength_ - offset));
+  data = window_.get() + offset;
+  position_ += delivered;
+  atEnd_ = delivered < count;
+  return delivered;
+}
+
+bool FileByteSource::fillWindow(uint32_t count) {
+  if (!window_) window_.reset(new (std::nothrow) char[windowSize]);
+  if (!window_) return false;
+  windowStart_ = position_;
+  windowLength_ = 0;
+  // Filled whole when the file allows, so that the entries after this one are read from it.
+  while (windowLength_ < count) {
+    ssize_t n = pread(fd_, window_.get() + windowLength_, windowSize - windowLength_,
+                      static_cast<off_t>(position_ + windowLength_));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return windowLength_ > 0;  // the bytes before the error are good
+    if (n == 0) break;
+    windowLength_ += static_cast<uint32_t>(n);
+  }
+  return true;
 }
 
 }  // namespace tolvex

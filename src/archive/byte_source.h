@@ -28,13 +28,15 @@ class ByteSource {
   // and returns true, or returns false when the source cannot tell (a pipe, a device).
   virtual bool bytesLeft(uint64_t& count) = 0;
 
-  // Moves up to `count` bytes from the read position to the open file `out`, at its
-  // current offset, in large pieces and without a copy into the caller's memory, and
-  // advances the read position and the file's offset by the bytes moved, which it
-  // returns. Fewer than `count`, 0 included, means it stopped: the source cannot move
-  // bytes this way, the archive ended, or a read or a write failed. The caller then goes
-  // on with read(), which tells which. This default moves nothing.
-  virtual uint64_t copyTo(int out, uint64_t count);
+  // Makes up to `count` bytes at the read position (at most viewLimit) readable at `data`
+  // without copying them into the caller's memory, advances the position past them and
+  // returns how many there are. Fewer than `count` means the archive ended there or could
+  // not be read further; the bytes before that point are good. `data` stays valid until
+  // the next call on the source.
+  virtual uint32_t view(uint32_t count, const char*& data) = 0;
+
+  // The most view() delivers at once.
+  static constexpr uint32_t viewLimit = 256 * 1024;
 
  protected:
   ByteSource() = default;
@@ -46,8 +48,8 @@ class ByteSource {
 // A ByteSource over the file of a stdio stream opened for binary reading, starting at the
 // file's first byte. Borrows the stream: it neither opens nor closes it, and the stream
 // must outlive the source. Reads go to the file's descriptor at the source's own position
-// (pread), through a window of 256 KiB that the source owns, so neither the stream's
-// buffer nor its position is used; copyTo writes the bytes out from that window.
+// (pread), through a window of viewLimit bytes that the source owns, so neither the
+// stream's buffer nor its position is used; view() hands out bytes in that window.
 class FileByteSource final : public ByteSource {
  public:
   explicit FileByteSource(std::FILE* stream);
@@ -57,14 +59,17 @@ class FileByteSource final : public ByteSource {
   bool read(char* buffer, uint32_t count, uint32_t& got) override;
   void seek(uint64_t position) override;
   // The archive's size is asked once; a file that changes size while it is read is seen
-  // by read() and copyTo() as it is.
+  // by read() and view() as it is.
   bool bytesLeft(uint64_t& count) override;
-  uint64_t copyTo(int out, uint64_t count) override;
+  uint32_t view(uint32_t count, const char*& data) override;
 
  private:
   // Reads into `buffer` at the position until `count` bytes, the end or an error; false
   // on an error.
   bool readAt(char* buffer, uint32_t count, uint32_t& got);
+  // Fills the window from the read position with up to `count` bytes (at least as many as
+  // the file holds there, up to the window's size); false on an error or without memory.
+  bool fillWindow(uint32_t count);
 
   int fd_;
   uint64_t position_ = 0;

@@ -1,18 +1,106 @@
 #include "archive/console.h"
 
-#include <unistd.h>
-
 #include <chrono>
-#include <iostream>
+#include <mutex>
+
+#include "archive/platform.h"
 
 namespace tolvex {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool& terminalFlag() {
-  static bool isTerminal = isatty(1) == 1;
-  return isTerminal;
+// How long a terminal may wait for what has been printed.
+constexpr auto gatherTime = std::chrono::milliseconds(100);
+// Written sooner when this much has gathered.
+constexpr size_t gatherLimit = 64 * 1024;
+
+class Console {
+ public:
+  Console() : isTerminal_(standardOutputIsTerminal()) { pending_.reserve(gatherLimit); }
+
+  void print(std::string_view text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.append(text.data(), text.size());
+    writeIfDue(false);
+  }
+
+  void printRepeated(size_t count, char byte) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.append(count, byte);
+    writeIfDue(false);
+  }
+
+  void printName(std::string_view name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (isTerminal_)
+      pending_ += terminalText(name);
+    else
+      pending_.append(name.data(), name.size());
+    writeIfDue(false);
+  }
+
+  void printLine(std::string_view text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.append(text.data(), text.size());
+    pending_ += '\n';
+    writeIfDue(true);
+  }
+
+  void endLine() { printLine(std::string_view()); }
+
+  void flush() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    writePending();
+  }
+
+  void flushIfDue() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (isTerminal_ && !pending_.empty()) writeIfDue(false);
+  }
+
+  bool isTerminal() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return isTerminal_;
+  }
+
+  void setSink(ConsoleSink* sink, bool asTerminal) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    writePending();
+    sink_ = sink;
+    isTerminal_ = sink ? asTerminal : standardOutputIsTerminal();
+  }
+
+ private:
+  // Off a terminal, only the end of a line writes; on one, the clock and the amount decide.
+  void writeIfDue(bool lineEnded) {
+    if (!isTerminal_) {
+      if (lineEnded) writePending();
+      return;
+    }
+    if (pending_.size() >= gatherLimit || Clock::now() - lastWrite_ >= gatherTime) writePending();
+  }
+
+  void writePending() {
+    if (pending_.empty()) return;
+    if (sink_)
+      sink_->write(pending_.data(), pending_.size());
+    else
+      writeStandardOutput(pending_.data(), pending_.size());  // a reader gone: lines dropped
+    pending_.clear();
+    lastWrite_ = Clock::now();
+  }
+
+  std::mutex mutex_;
+  bool isTerminal_;
+  ConsoleSink* sink_ = nullptr;
+  std::string pending_;
+  Clock::time_point lastWrite_;
+};
+
+Console& console() {
+  static Console instance;
+  return instance;
 }
 
 bool isControlByte(char byte) {
@@ -22,36 +110,47 @@ bool isControlByte(char byte) {
 
 }  // namespace
 
-bool outputIsTerminal() {
-  return terminalFlag();
-}
-
-void setOutputIsTerminal(bool isTerminal) {
-  terminalFlag() = isTerminal;
-}
-
 void printLine(std::string_view text) {
-  std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
-  std::cout.put('\n');
-  std::cout.flush();
+  console().printLine(text);
+}
+
+void printText(std::string_view text) {
+  console().print(text);
+}
+
+void printMarks(size_t count, char mark) {
+  if (count > 0) console().printRepeated(count, mark);
 }
 
 void printName(std::string_view name) {
-  if (!outputIsTerminal()) {
-    std::cout.write(name.data(), static_cast<std::streamsize>(name.size()));
-    return;
-  }
-  for (char byte : name)
-    std::cout.put(isControlByte(byte) ? '?' : byte);
+  console().printName(name);
 }
 
-void flushMarksIfDue() {
-  if (!outputIsTerminal()) return;
-  static Clock::time_point lastFlush;
-  Clock::time_point now = Clock::now();
-  if (now - lastFlush < std::chrono::milliseconds(100)) return;
-  lastFlush = now;
-  std::cout.flush();
+void endLine() {
+  console().endLine();
+}
+
+void flushOutput() {
+  console().flush();
+}
+
+void flushOutputIfDue() {
+  console().flushIfDue();
+}
+
+std::string terminalText(std::string_view name) {
+  std::string shown(name);
+  for (char& byte : shown)
+    if (isControlByte(byte)) byte = '?';
+  return shown;
+}
+
+bool outputIsTerminal() {
+  return console().isTerminal();
+}
+
+void setConsoleSink(ConsoleSink* sink, bool asTerminal) {
+  console().setSink(sink, asTerminal);
 }
 
 }  // namespace tolvex

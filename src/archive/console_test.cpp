@@ -28,25 +28,38 @@ TEST(PrintName, ShowsControlBytesAsQuestionMarksOnATerminal) {
   EXPECT_EQ("a?]0;x?b??c\xC3\xA9", output.text());
 }
 
-TEST(PrintLine, EndsWithNewlineAndFlush) {
-  OutputCapture output;
+// Off a terminal a line is written whole once it ends, and each line at once.
+TEST(Console, WritesEachLineAsItEndsOffATerminal) {
+  OutputCapture output(false);
+  printText("Extracting ");
+  printMarks(3);
+  EXPECT_EQ(0, output.writes());
+  endLine();
+  EXPECT_EQ(1, output.writes());
   printLine(std::string("x\0y", 3));
-  EXPECT_EQ(std::string("x\0y\n", 4), output.text());
-  EXPECT_EQ(1, output.flushes());
+  EXPECT_EQ(2, output.writes());
+  flushOutputIfDue();
+  EXPECT_EQ(2, output.writes());
+  EXPECT_EQ(std::string("Extracting ...\nx\0y\n", 19), output.text());
 }
 
-TEST(FlushMarksIfDue, FlushesOnlyOnATerminal) {
-  {
-    OutputCapture output(false);
-    flushMarksIfDue();
-    EXPECT_EQ(0, output.flushes());
-  }
-  OutputCapture output(true);
-  // The first call after a quiet spell flushes; at once again, it does not.
+// On a terminal, what is printed within a tenth of a second of the last write waits for
+// the next piece after it, or for a waiting thread's look, and goes out in one write.
+TEST(Console, GathersWhatATerminalIsShownForATenthOfASecond) {
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  flushMarksIfDue();
-  flushMarksIfDue();
-  EXPECT_EQ(1, output.flushes());
+  OutputCapture output(true);
+  printText("a");  // after a quiet spell: at once
+  EXPECT_EQ(1, output.writes());
+  for (int i = 0; i < 100; ++i)
+    printLine("line");
+  printMarks(5);
+  EXPECT_EQ(1, output.writes());
+  flushOutputIfDue();
+  EXPECT_EQ(1, output.writes());
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  flushOutputIfDue();
+  EXPECT_EQ(2, output.writes());
+  EXPECT_EQ(1 + 500 + 5, output.text().size());
 }
 
 }  // namespace

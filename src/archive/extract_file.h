@@ -7,70 +7,71 @@
 namespace tolvex {
 
 class ByteSource;
-struct ArchiveContext;
+class FileSystem;
+class Handle;
 class JsonValue;
 
-// Copies one file entry into the file `name` of the open directory `directory` and prints
-// its whole progress line, naming the file by `path` (the joined path from the output
-// root). `name` must be one plain path component; `directory` may be -1 when the
-// directory could not be made, and the file then cannot be created either. The line is
-// "Extracting ", path, " " and then "o" when the file could not be created (nothing else
-// is read or written), or "(", the byte count, ") ", one "." per chunk of up to 1024
-// bytes, ">" when the archive failed or ran short, "<" when the disk did not take every
-// byte (a failed close included); then " ", and "OK" or "NG". Returns true exactly for
-// "OK". An existing regular file is truncated and rewritten; a symbolic link, a FIFO, a
-// device or a directory in its place is left alone and the entry fails with "o".
-// `offset` must be a JsonString and `size` a JsonNumber, borrowed for the call; the
-// output file is owned only during the call.
-bool extractFile(ArchiveContext& context, int directory, const std::string& name,
-                 const std::string& path, const JsonValue& offset, const JsonValue& size);
-
-// Chunks that pass through this process gather in a copy buffer of this many bytes and go
-// to the disk a buffer at a time, so a chunk is never a system call of its own.
-constexpr uint32_t copyBufferSize = 256 * 1024;
-
-// A file entry taken out of the header, so that it can be copied away from the walk: the
-// file `name` in the open directory `directory` (borrowed; -1 when the directory could
-// not be made), named `path` in its line, with its data at `start` in the data region and
-// `count` bytes long.
+// A file entry taken out of the header: the file `name` of its directory, named `path` in
+// its progress line, with its bytes at `start` in the data region, `count` bytes long.
 struct FileTask {
-  int directory;
   std::string name;
   std::string path;
-  uint64_t start;
-  uint32_t count;
+  uint64_t start = 0;
+  uint32_t count = 0;
 };
 
-// A FileTask for the entry with the members `offset` (a JsonString) and `size` (a
-// JsonNumber), read as extractFile reads them.
-FileTask fileTask(int directory, std::string name, std::string path, const JsonValue& offset,
+// The entry with the members `offset` (a JsonString) and `size` (a JsonNumber).
+FileTask fileTask(std::string name, std::string path, const JsonValue& offset,
                   const JsonValue& size);
 
-// What copying a file entry came to: enough to print its line afterwards, and to take the
-// file away again.
-struct FileOutcome {
-  bool opened = false;      // the output file was opened; "o" otherwise
-  bool createdNew = false;  // and the copy created it: nothing was there before
-  bool taken = false;       // left alone because the name was taken (onlyNew)
-  uint64_t marks = 0;       // chunks copied whole, one "." each
-  char stop = 0;            // '>' or '<' when the copy stopped short, else 0
-  bool ok = false;          // the verdict
+// Told how a copy goes while it goes; called on the copying thread.
+class CopyObserver {
+ public:
+  // The output file has been created (`made`), or could not be.
+  virtual void created(bool made) = 0;
+  // The output file holds the first `bytes` bytes of the entry now.
+  virtual void holds(uint64_t bytes) = 0;
+  // Asked before each piece: true when the copy must stop where it is.
+  virtual bool shouldStop() = 0;
+
+ protected:
+  ~CopyObserver() = default;
 };
 
-// Copies `task` as extractFile would, reading with `source` (whose data region starts at
-// `dataBase`) through `buffer` of copyBufferSize bytes, and prints nothing. With
-// `onlyNew`, a name already taken is not touched (outcome.taken). Safe to run on several
-// threads at once for different files, each with its own source and buffer.
-FileOutcome copyFile(ByteSource& source, uint32_t dataBase, char* buffer, const FileTask& task,
-                     bool onlyNew);
+// How a copy ended.
+enum class CopyEnd {
+  Copied,         // every byte is in the file: "OK"
+  NotCreated,     // the file could not be made: "o"
+  Taken,          // not mayReplace, and the name was taken: nothing done
+  NoDescriptors,  // too many files open to create it: nothing done
+  ArchiveShort,   // the archive ended or failed first: ">"
+  DiskRefused,    // the file took fewer bytes or could not be closed: "<"
+  NoSpace,        // the file system was full: "<", or "o" when the file was not made
+  Stopped,        // shouldStop() said so
+};
 
-// Prints the whole progress line of a copy that ended with `outcome`; the same bytes as
-// extractFile prints for it. Returns outcome.ok.
-bool printFileLine(const FileTask& task, const FileOutcome& outcome);
+struct CopyResult {
+  CopyEnd end = CopyEnd::NotCreated;
+  bool created = false;  // a file stands at the name that this copy made
+  uint64_t held = 0;     // the bytes of the entry that the file holds
+};
 
-// Prints the progress line of a file entry that cannot be created: "Extracting ", path,
-// " ", "o", " ", "NG".
-void printUncreatedFile(const std::string& path);
+// Copies one file entry into the file `task.name` of `directory`, reading with `source`,
+// whose data region starts at `dataBase`. The file is always a new one: when the name is
+// taken by a regular file and `mayReplace` holds, that file's name is removed first (a
+// file linked from elsewhere, or the archive itself, is never written to); anything else
+// at the name (a link, a directory, a FIFO) is left alone and the file is not created.
+// Bytes are copied in whole chunks of 1024 (the last one shorter): when the archive runs
+// short, the file keeps the whole chunks before the one that could not be read. Reports
+// to `observer` as it goes and prints nothing. Safe to run on several threads at once for
+// different files, each with its own source.
+CopyResult extractFile(FileSystem& files, ByteSource& source, uint32_t dataBase,
+                       const Handle& directory, const FileTask& task, bool mayReplace,
+                       CopyObserver& observer);
+
+// The marks of a progress line for a file of `count` bytes that holds `held` of them:
+// one "." per chunk of 1024 bytes held whole, the last, shorter chunk once it is there.
+uint64_t marksFor(uint64_t held, uint32_t count);
 
 // The entry's offset into the data region: the text of the JsonString `offset` up to its
 // first NUL, read as a base-10 number the way strtoull reads it (leading white space and

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "archive/platform.h"
+
 namespace tolvex {
 
 struct ArchiveContext;
@@ -11,13 +13,17 @@ class JsonValue;
 // Recreates the tree that `node` (a header's "files" value) describes in the directory
 // `path`, which is made first when `node` is an object; a node of any other kind makes
 // nothing and succeeds. Members are visited in ascending key order, depth first, each
-// directory made before its contents; every file entry prints its progress line (see
-// extractFile). `path` itself may be or pass through a symbolic link; nothing below it is
-// followed. A member whose key is not a plain component (isPlainComponent) and that would
-// create something fails like a file that cannot be created, and makes nothing. Returns
-// false at the first failed entry, leaving the rest unvisited and what was made in place.
-// Borrows `node` for the call.
-bool extractTree(ArchiveContext& context, const std::string& path, const JsonValue& node);
+// directory made before its contents; every file entry prints its progress line. What is
+// printed and made is that of making one entry after the other, though a second thread
+// copies files ahead of the walk when `context` has a second source (see CopyScheduler).
+// `path` itself may be or pass through a symbolic link; nothing below it is followed. A
+// member whose key is not a plain component (isPlainComponent) and that would create
+// something fails like a file that cannot be created, and makes nothing. Returns false at
+// the first failed entry, leaving the rest unmade and what was made before in place, or
+// when the program is interrupted. Borrows `node` for the call; makes the tree through
+// `files`.
+bool extractTree(ArchiveContext& context, const std::string& path, const JsonValue& node,
+                 FileSystem& files = nativeFileSystem());
 
 // True when `key` is exactly one plain path component, so that a path joined from it
 // cannot name anything outside its parent: not empty, "." or "..", and without "/", "\"

@@ -1,3 +1,15 @@
+// Memory. tolvex never ends for want of memory: an archive either gets what it needs or
+// fails on its own, and the next one is tried. Allocation failures are caught once per
+// archive, here, and show as follows:
+// - reading the header: the archive is passed over in silence, as one that cannot be read
+//   (readHeader gives up before it allocates more than the archive holds);
+// - parsing it: "Error: Header malformed." (the parser gives up and frees what it built);
+// - extracting the tree: the run winds down as for a failed file (the lines of finished
+//   files stay, everything made for the entries after them is taken back), then
+//   "Error: Extraction failed.".
+// The copy itself allocates nothing per file; the second thread hands a failure to the
+// walking one, which raises it here. The driver catches what its own loop allocates.
+
 #include "archive/process_archive.h"
 
 #include <new>
@@ -7,29 +19,31 @@
 #include "archive/console.h"
 #include "archive/extract_tree.h"
 #include "archive/header_prefix.h"
+#include "archive/platform.h"
 #include "json/json_parser.h"
 #include "json/json_value.h"
 
 namespace tolvex {
 
 void processArchive(ByteSource& source, ByteSource* aheadSource) {
+  // The name line shows before a long header is read, even on a terminal.
+  flushOutput();
   ArchiveContext context{source, 0, aheadSource};
   source.seek(0);
-  HeaderText text = readHeader(context);
-  if (text.empty()) return;  // not an archive, or nothing in it: say nothing
-  JsonDocument document;     // releases the tree on every way out
-  // The parser consumes a view of the text; the text itself stays unchanged.
-  if (!parseDocument(text, document)) {
-    printLine("Error: Header malformed.");
-    return;
-  }
-  bool extracted = false;
   try {
-    extracted = extractTree(context, OUTPUT_ROOT, document.member("files"));
+    HeaderText text = readHeader(context);
+    if (text.empty()) return;  // not an archive, or nothing in it: say nothing
+    JsonDocument document;     // releases the tree on every way out
+    // The parser consumes a view of the text; the text itself stays unchanged.
+    if (!parseDocument(text, document)) {
+      printLine("Error: Header malformed.");
+      return;
+    }
+    if (extractTree(context, OUTPUT_ROOT, document.member("files")) || interrupted()) return;
   } catch (const std::bad_alloc&) {
-    // No memory for a path: this archive cannot go on, and it fails like any other.
+    if (interrupted()) return;
   }
-  if (!extracted) printLine("Error: Extraction failed.");
+  printLine("Error: Extraction failed.");
 }
 
 }  // namespace tolvex

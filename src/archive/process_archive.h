@@ -15,7 +15,8 @@ constexpr char OUTPUT_ROOT[] = "tolvex";
 // whitespace, or "Error: Extraction failed." when a file failed. A source that is not an
 // archive, or whose header is empty, prints nothing. Owns the parsed tree for the call only.
 // `aheadSource`, when given, reads the same archive for a second thread that copies files
-// ahead of the walk; what is printed and made is the same either way.
+// ahead of the walk; what is printed and made is the same either way. When the program is
+// interrupted, the extraction winds down and nothing more is printed for the archive.
 void processArchive(ByteSource& source, ByteSource* aheadSource = nullptr);
 
 }  // namespace tolvex

@@ -3,11 +3,12 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <exception>
 #include <memory>
+#include <new>
 
 #include "archive/byte_source.h"
 #include "archive/console.h"
+#include "archive/platform.h"
 #include "archive/process_archive.h"
 
 namespace tolvex {
@@ -35,15 +36,16 @@ void runCommandLine(int count, const char* const* arguments) {
     printLine(usageText);
     return;
   }
-  for (int i = 0; i < count; ++i) {
-    const std::string path(arguments[i]);  // the platform hands out terminated strings
-    printArchiveName(path);
+  for (int i = 0; i < count && !interrupted(); ++i) {
     try {
+      const std::string path(arguments[i]);  // the platform hands out terminated strings
+      printArchiveName(path);
       openArchive(path);
-    } catch (const std::exception&) {
-      // Out of memory for this archive: the next one may still fit.
+    } catch (const std::bad_alloc&) {
+      // Out of memory for this archive's name: the next one may still fit.
     }
   }
+  flushOutput();
 }
 
 void printArchiveName(const std::string& path) {

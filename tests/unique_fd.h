@@ -1,5 +1,5 @@
-#ifndef TOLVEX_ARCHIVE_UNIQUE_FD_H_
-#define TOLVEX_ARCHIVE_UNIQUE_FD_H_
+#ifndef TOLVEX_TESTS_UNIQUE_FD_H_
+#define TOLVEX_TESTS_UNIQUE_FD_H_
 
 #include <unistd.h>
 
@@ -32,4 +32,4 @@ class UniqueFd {
 
 }  // namespace tolvex
 
-#endif  // TOLVEX_ARCHIVE_UNIQUE_FD_H_
+#endif  // TOLVEX_TESTS_UNIQUE_FD_H_

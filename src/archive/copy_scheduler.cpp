@@ -1,0 +1,482 @@
+#include "archive/copy_scheduler.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <new>
+#include <system_error>
+#include <utility>
+
+#include "archive/byte_source.h"
+#include "archive/console.h"
+#include "archive/platform.h"
+
+namespace tolvex {
+namespace {
+
+// How many entries may wait for their lines. Enough to keep both threads busy across a
+// run of small directories; few enough that a failure wastes little work.
+constexpr size_t window = 128;
+
+// How long a waiting thread sleeps before it looks again for an interrupt, and lets
+// gathered output out on a terminal.
+constexpr auto pollTime = std::chrono::milliseconds(50);
+
+}  // namespace
+
+struct CopyScheduler::Entry {
+  enum class Kind { File, Directory };
+  enum class State { Waiting, Running, Done };
+
+  Kind kind = Kind::File;
+  State state = State::Waiting;
+  std::shared_ptr<OutputDirectory> parent;     // where its name goes; null when refused
+  std::shared_ptr<OutputDirectory> directory;  // a directory entry's own
+  FileTask task;                               // a file's; a refused entry's path
+  bool atTurnOnly = false;                     // not to be made ahead of its turn any more
+  bool named = false;             // its name stands in its parent: made by this run, or done
+  CopyResult result;              // a file's copy so far, and how it ended once Done
+  uint64_t undoneAtStart = 0;     // undone_ when its copy started
+  std::atomic<bool> stop{false};  // asks its copy to stop where it is
+
+  // What its line shows so far.
+  bool headShown = false;
+  bool sizeShown = false;  // "(count) ", or "o"
+  uint64_t marksShown = 0;
+  bool ended = false;
+};
+
+// Reports a copy as it goes, under the scheduler's mutex.
+class CopyScheduler::Observer final : public CopyObserver {
+ public:
+  Observer(CopyScheduler& scheduler, Entry& entry) : scheduler_(scheduler), entry_(entry) {}
+
+  void created(bool made) override {
+    Lock lock(scheduler_.mutex_);
+    if (made) {
+      entry_.named = true;
+      entry_.result.created = true;
+      scheduler_.changed_.notify_all();  // names after it in its directory may be made now
+    }
+    scheduler_.publish(entry_);
+  }
+
+  void holds(uint64_t bytes) override {
+    Lock lock(scheduler_.mutex_);
+    entry_.result.held = bytes;
+    scheduler_.publish(entry_);
+  }
+
+  bool shouldStop() override {
+    return entry_.stop.load(std::memory_order_relaxed) || interrupted();
+  }
+
+ private:
+  CopyScheduler& scheduler_;
+  Entry& entry_;
+};
+
+CopyScheduler::CopyScheduler(FileSystem& files, ByteSource& source, ByteSource* ahead,
+                             uint32_t dataBase)
+    : files_(files),
+      source_(source),
+      ahead_(ahead),
+      dataBase_(dataBase),
+      cache_(files, openDirectoryBudget()) {
+  if (!ahead_) return;
+  try {
+    worker_ = std::thread(&CopyScheduler::workAhead, this);
+  } catch (const std::system_error&) {
+    // No second thread: the walking one makes every entry at its turn.
+  }
+}
+
+CopyScheduler::~CopyScheduler() {
+  Lock lock(mutex_);
+  windDown(lock);
+  quit_ = true;
+  changed_.notify_all();
+  lock.unlock();
+  if (worker_.joinable()) worker_.join();
+}
+
+bool CopyScheduler::addFile(std::shared_ptr<OutputDirectory> directory, FileTask task) {
+  auto entry = std::make_unique<Entry>();
+  entry->parent = std::move(directory);
+  entry->task = std::move(task);
+  return add(std::move(entry));
+}
+
+bool CopyScheduler::addDirectory(std::shared_ptr<OutputDirectory> directory) {
+  auto entry = std::make_unique<Entry>();
+  entry->kind = Entry::Kind::Directory;
+  entry->parent = directory->parent;
+  entry->directory = std::move(directory);
+  return add(std::move(entry));
+}
+
+bool CopyScheduler::addRefused(std::string path) {
+  auto entry = std::make_unique<Entry>();
+  entry->task.path = std::move(path);
+  entry->state = Entry::State::Done;  // "o NG": nothing is made for it
+  entry->named = true;
+  add(std::move(entry));
+  return false;
+}
+
+bool CopyScheduler::finish() {
+  Lock lock(mutex_);
+  bool ok = serve(lock, 1);
+  flushOutput();
+  return ok && !failed_;
+}
+
+bool CopyScheduler::add(std::unique_ptr<Entry> entry) {
+  Lock lock(mutex_);
+  if (noMemory_) throw std::bad_alloc();
+  if (stopped_) return false;
+  line_.push_back(std::move(entry));
+  changed_.notify_all();
+  return serve(lock, window);
+}
+
+bool CopyScheduler::serve(Lock& lock, size_t limit) {
+  for (;;) {
+    if (noMemory_) throw std::bad_alloc();
+    if (interrupted()) windDown(lock);
+    if (stopped_) return false;
+    if (line_.size() < limit) return true;
+    bool atTurn = false;
+    if (Entry* entry = claim(atTurn)) {
+      run(lock, *entry, atTurn, source_);
+    } else {
+      changed_.wait_for(lock, pollTime);
+      flushOutputIfDue();
+    }
+  }
+}
+
+void CopyScheduler::workAhead() {
+  Lock lock(mutex_);
+  while (!quit_) {
+    bool atTurn = false;
+    Entry* entry = noMemory_ ? nullptr : claim(atTurn);
+    if (!entry) {
+      changed_.wait_for(lock, pollTime);
+      continue;
+    }
+    try {
+      run(lock, *entry, atTurn, *ahead_);
+    } catch (const std::bad_alloc&) {
+      // The walking thread finds out and ends the archive (see processArchive).
+      noMemory_ = true;
+      changed_.notify_all();
+    }
+  }
+}
+
+CopyScheduler::Entry* CopyScheduler::claim(bool& atTurn) {
+  settle();
+  if (stopped_ || interrupted() || line_.empty()) return nullptr;
+  Entry& front = *line_.front();
+  if (front.state == Entry::State::Waiting) {
+    atTurn = true;
+    return &front;
+  }
+  atTurn = false;
+  return serial_ || pauseAhead_ ? nullptr : firstAheadClaim();
+}
+
+CopyScheduler::Entry* CopyScheduler::firstAheadClaim() {
+  // The directories in which an earlier entry has yet to create its name.
+  std::array<DirectoryId, window> pending;
+  size_t pendingCount = 0;
+  for (size_t i = 0; i < line_.size(); ++i) {
+    Entry& entry = *line_[i];
+    if (entry.named) continue;
+    const OutputDirectory& parent = *entry.parent;
+    if (parent.state == OutputDirectory::State::Unmade) return nullptr;
+    if (parent.state != OutputDirectory::State::Open) continue;  // nothing is made there
+    auto end = pending.begin() + pendingCount;
+    bool blocked = std::find(pending.begin(), end, parent.id) != end;
+    if (!blocked && i > 0 && entry.state == Entry::State::Waiting && !entry.atTurnOnly)
+      return &entry;
+    if (!blocked) pending[pendingCount++] = parent.id;
+  }
+  return nullptr;
+}
+
+void CopyScheduler::run(Lock& lock, Entry& entry, bool atTurn, ByteSource& source) {
+  entry.state = Entry::State::Running;
+  entry.stop = false;
+  try {
+    if (entry.kind == Entry::Kind::Directory)
+      makeDirectory(lock, entry, atTurn);
+    else
+      copyFile(lock, entry, atTurn, source);
+  } catch (...) {
+    // Whatever it made is taken back when the run winds down.
+    if (!lock.owns_lock()) lock.lock();
+    entry.result.end = CopyEnd::Stopped;
+    entry.state = Entry::State::Done;
+    changed_.notify_all();
+    throw;
+  }
+  changed_.notify_all();
+  settle();
+}
+
+void CopyScheduler::makeDirectory(Lock& lock, Entry& entry, bool atTurn) {
+  OutputDirectory& directory = *entry.directory;
+  const Handle* parent = nullptr;
+  FsStatus pinned = pinDirectory(lock, entry.parent, atTurn, parent);
+  if (pinned == FsStatus::NoDescriptors && !atTurn) {
+    entry.state = Entry::State::Waiting;
+    entry.atTurnOnly = true;
+    return;
+  }
+  Handle handle;
+  DirectoryId id;
+  FsStatus opened = FsStatus::Failed;
+  if (pinned == FsStatus::Ok) {
+    lock.unlock();
+    // Whether it was there already does not matter; only what it is.
+    bool made = files_.makeDirectory(*parent, directory.name) == FsStatus::Ok;
+    opened = files_.openDirectory(*parent, directory.name, handle, id);
+    lock.lock();
+    directory.made = directory.made || made;
+    if (opened == FsStatus::NoDescriptors && cache_.shrink()) {
+      lock.unlock();
+      opened = files_.openDirectory(*parent, directory.name, handle, id);
+      lock.lock();
+    }
+    cache_.unpin(*entry.parent);
+    if (opened == FsStatus::NoDescriptors && !atTurn) {
+      entry.state = Entry::State::Waiting;
+      entry.atTurnOnly = true;
+      return;
+    }
+  }
+  if (opened == FsStatus::Ok) {
+    directory.id = id;
+    directory.state = OutputDirectory::State::Open;
+    cache_.adopt(entry.directory, std::move(handle));
+  } else {
+    // Files below fail at their turns: "o".
+    directory.state = OutputDirectory::State::Unusable;
+  }
+  entry.named = true;
+  entry.state = Entry::State::Done;
+}
+
+void CopyScheduler::copyFile(Lock& lock, Entry& entry, bool atTurn, ByteSource& source) {
+  static const Handle noDirectory;
+  const Handle* directory = nullptr;
+  FsStatus pinned = pinDirectory(lock, entry.parent, atTurn, directory);
+  if (pinned != FsStatus::Ok) directory = &noDirectory;  // the file then cannot be made
+  entry.undoneAtStart = undone_;
+  CopyResult result;
+  for (int round = 0;; ++round) {
+    Observer observer(*this, entry);
+    lock.unlock();
+    result = extractFile(files_, source, dataBase_, *directory, entry.task, atTurn, observer);
+    lock.lock();
+    if (result.end != CopyEnd::NoDescriptors || !atTurn || round == 2) break;
+    // At its turn an entry gets the descriptors it needs: those of closed directories,
+    // then those of the other thread's copy once it ends.
+    if (!cache_.shrink()) {
+      pauseAhead_ = true;
+      waitForCopies(lock, 1);
+    }
+  }
+  pauseAhead_ = false;
+  handBack(lock, entry, result, *directory);
+  if (pinned == FsStatus::Ok) cache_.unpin(*entry.parent);
+}
+
+FsStatus CopyScheduler::pinDirectory(Lock& lock, const std::shared_ptr<OutputDirectory>& directory,
+                                     bool atTurn, const Handle*& handle) {
+  FsStatus status = cache_.pin(directory, handle);
+  if (status != FsStatus::NoDescriptors || !atTurn) return status;
+  pauseAhead_ = true;
+  waitForCopies(lock, 1);
+  status = cache_.pin(directory, handle);
+  pauseAhead_ = false;
+  return status;
+}
+
+void CopyScheduler::handBack(Lock& lock, Entry& entry, const CopyResult& result,
+                             const Handle& directory) {
+  CopyEnd end = result.end;
+  if (end == CopyEnd::Stopped && interrupted()) {
+    entry.result = result;
+    entry.state = Entry::State::Done;  // windDown() decides what stays
+    return;
+  }
+  bool front = isFront(entry);
+  bool final =
+      end == CopyEnd::Copied || (front && end != CopyEnd::Taken && end != CopyEnd::NoDescriptors &&
+                                 end != CopyEnd::Stopped && end != CopyEnd::NoSpace);
+  if (end == CopyEnd::NoDescriptors) cache_.shrink();
+  if (end == CopyEnd::NoSpace && front) {
+    // Room taken by copies ahead of their turns is not room a copy one by one would
+    // have lacked: take it back and copy this file again.
+    if (!serial_) goSerial(lock);
+    while (undoing_)
+      changed_.wait_for(lock, pollTime);
+    final = undone_ == entry.undoneAtStart;
+  }
+  if (final) {
+    entry.result = result;
+    entry.named = true;
+    entry.state = Entry::State::Done;
+    return;
+  }
+  // Done again at its turn, as if this copy had never been.
+  if (result.created) files_.removeFile(directory, entry.task.name);
+  entry.result = CopyResult();
+  entry.named = false;
+  entry.atTurnOnly = true;
+  entry.state = Entry::State::Waiting;
+  if (end == CopyEnd::NoSpace && !serial_) goSerial(lock);
+}
+
+bool CopyScheduler::isFront(const Entry& entry) const {
+  return !line_.empty() && line_.front().get() == &entry;
+}
+
+void CopyScheduler::publish(Entry& entry) {
+  if (entry.kind != Entry::Kind::File || entry.ended || !isFront(entry) ||
+      entry.state == Entry::State::Waiting)
+    return;
+  const CopyResult& result = entry.result;
+  bool done = entry.state == Entry::State::Done && result.end != CopyEnd::Stopped;
+  if (!entry.headShown) {
+    printText("Extracting ");
+    printName(entry.task.path);
+    printText(" ");
+    entry.headShown = true;
+  }
+  if (!entry.sizeShown && (result.created || done)) {
+    if (result.created) {
+      char digits[16];
+      auto written = std::to_chars(digits, digits + sizeof digits, entry.task.count);
+      printText("(");
+      printText(std::string_view(digits, static_cast<size_t>(written.ptr - digits)));
+      printText(") ");
+    } else {
+      printText("o");
+    }
+    entry.sizeShown = true;
+  }
+  uint64_t marks = marksFor(result.held, entry.task.count);
+  if (marks > entry.marksShown) {
+    printMarks(marks - entry.marksShown);
+    entry.marksShown = marks;
+  }
+  if (!done) return;
+  if (result.end == CopyEnd::ArchiveShort) printMarks(1, '>');
+  if (result.end == CopyEnd::DiskRefused || (result.end == CopyEnd::NoSpace && result.created))
+    printMarks(1, '<');
+  printLine(result.end == CopyEnd::Copied ? " OK" : " NG");
+  entry.ended = true;
+}
+
+void CopyScheduler::settle() {
+  while (!line_.empty() && !failed_) {
+    Entry& front = *line_.front();
+    if (front.kind == Entry::Kind::File) publish(front);
+    if (front.state != Entry::State::Done || front.result.end == CopyEnd::Stopped) return;
+    bool failed = front.kind == Entry::Kind::File && front.result.end != CopyEnd::Copied;
+    line_.pop_front();
+    if (failed) {
+      // Nothing after it is made; what was made ahead goes when the run winds down.
+      failed_ = true;
+      stopped_ = true;
+      for (auto& entry : line_)
+        entry->stop = true;
+      changed_.notify_all();
+    }
+  }
+}
+
+void CopyScheduler::windDown(Lock& lock) {
+  stopped_ = true;
+  for (auto& entry : line_)
+    entry->stop = true;
+  waitForCopies(lock, 0);
+  settle();
+  if (!line_.empty()) {
+    Entry& front = *line_.front();
+    if (front.kind == Entry::Kind::File && front.headShown && !front.ended) {
+      // Its line is out, so its file stays, with what it holds.
+      endLine();
+      front.ended = true;
+      line_.pop_front();
+    }
+  }
+  takeBack(0);
+  line_.clear();
+  flushOutput();
+  changed_.notify_all();
+}
+
+void CopyScheduler::goSerial(Lock& lock) {
+  serial_ = true;
+  undoing_ = true;
+  for (size_t i = 1; i < line_.size(); ++i)
+    line_[i]->stop = true;
+  waitForCopies(lock, 1);
+  takeBack(1);
+  ++undone_;
+  undoing_ = false;
+  changed_.notify_all();
+}
+
+void CopyScheduler::waitForCopies(Lock& lock, size_t first) {
+  while (copiesRunning(first))
+    changed_.wait_for(lock, pollTime);
+}
+
+bool CopyScheduler::copiesRunning(size_t first) const {
+  for (size_t i = first; i < line_.size(); ++i)
+    if (line_[i]->state == Entry::State::Running) return true;
+  return false;
+}
+
+void CopyScheduler::takeBack(size_t first) {
+  for (size_t i = line_.size(); i > first; --i)
+    undo(*line_[i - 1]);
+}
+
+void CopyScheduler::undo(Entry& entry) {
+  if (!entry.parent || entry.state == Entry::State::Running) return;  // refused: nothing made
+  if (entry.kind == Entry::Kind::File) {
+    if (entry.result.created) removeName(entry.parent, entry.task.name, false);
+  } else {
+    OutputDirectory& directory = *entry.directory;
+    cache_.forget(directory);
+    if (directory.made) removeName(entry.parent, directory.name, true);
+    directory.state = OutputDirectory::State::Unmade;
+    directory.made = false;
+  }
+  entry.result = CopyResult();
+  entry.named = false;
+  entry.stop = false;
+  entry.state = Entry::State::Waiting;
+}
+
+void CopyScheduler::removeName(const std::shared_ptr<OutputDirectory>& parent,
+                               const std::string& name, bool isDirectory) {
+  const Handle* handle = nullptr;
+  if (cache_.pin(parent, handle) != FsStatus::Ok) return;  // then it stays
+  if (isDirectory)
+    files_.removeDirectory(*handle, name);
+  else
+    files_.removeFile(*handle, name);
+  cache_.unpin(*parent);
+}
+
+}  // namespace tolvex

@@ -1,0 +1,152 @@
+#ifndef TOLVEX_ARCHIVE_COPY_SCHEDULER_H_
+#define TOLVEX_ARCHIVE_COPY_SCHEDULER_H_
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "archive/extract_file.h"
+#include "archive/output_directory.h"
+
+namespace tolvex {
+
+class ByteSource;
+class FileSystem;
+
+// Makes the entries of one walk, in walk order, on up to two threads: the walking one
+// and, when a second source is given, one of its own. Whatever the timing, the lines
+// printed and the tree left are those of making one entry after the other, each to its
+// end, and stopping at the first that fails.
+//
+// The line. Entries wait in `line_` in walk order, at most `window` of them; the walk
+// waits (and helps) while it is full. The entry at the front is the one whose turn it
+// is: everything before it is done and its line printed. Its line is printed as its
+// copy goes, whichever thread copies it. Only the front's line is ever printed, so lines
+// come out in walk order.
+//
+// Claims. A thread takes an entry only under the mutex, and the entry is then its own
+// until it hands it back under the mutex again; nobody else touches an entry while it
+// runs, except to ask it to stop. A thread takes the front when it waits, and otherwise
+// the first entry that may be made ahead of its turn:
+// - ahead of its turn an entry only ever creates: a file that did not exist, a directory.
+//   A file that finds its name taken, and anything that does not go to its end ahead,
+//   leaves no trace and waits for its turn, when it may replace an existing file;
+// - names in one directory are created in walk order: an entry is not made ahead while
+//   an earlier entry in the same directory has not created its name, since on a file
+//   system that folds names ("A" and "a") the earlier one could be the same name. A
+//   directory is known by its identity, so two names for one directory are one;
+// - nothing is made ahead past an entry whose directory is not made yet, as that
+//   directory could turn out to be any directory.
+// So, at its turn, every entry finds what one-by-one making would have left before it.
+//
+// Failures. When the front fails, its line is the last one printed, every entry after it
+// that made something is taken back (newest first: files removed, directories this run
+// made removed), and the walk stops. A full file system at any copy switches the rest
+// of the run to one thread, taking back what was made ahead and copying the front again
+// when that freed room, so that the first file to fail is the one that would have.
+//
+// Descriptors. Directories are held open through a DirectoryCache within a budget. When
+// the system runs out of descriptors, the cache closes what it can; ahead of its turn the
+// entry waits for its turn, at its turn it waits for the other thread's copy to end
+// before trying again.
+//
+// Interrupts. When the program is interrupted the copies stop where they are; the front's
+// line is ended as it stands, its file kept, and everything made for the entries after
+// it is taken back.
+class CopyScheduler {
+ public:
+  // `source` is read by the walking thread, `ahead` (null: one thread only) by the other;
+  // both read the same archive, whose data region starts at `dataBase`. Everything is
+  // borrowed and must outlive the scheduler.
+  CopyScheduler(FileSystem& files, ByteSource& source, ByteSource* ahead, uint32_t dataBase);
+  // Winds down a run that was not finished (an interrupt, no memory), as an interrupt
+  // would, and stops the second thread.
+  ~CopyScheduler();
+  CopyScheduler(const CopyScheduler&) = delete;
+  CopyScheduler& operator=(const CopyScheduler&) = delete;
+
+  // The walk's entries, in walk order: a file to copy into `directory`; a directory to
+  // make (its parent and name in it); an entry refused without making anything. Each
+  // returns false when the walk must stop: an entry up to this one failed and its line
+  // is printed (a refused entry always fails), or the run was interrupted.
+  bool addFile(std::shared_ptr<OutputDirectory> directory, FileTask task);
+  bool addDirectory(std::shared_ptr<OutputDirectory> directory);
+  bool addRefused(std::string path);
+
+  // Waits for every entry and prints the lines not yet printed. False when one failed or
+  // the run was interrupted.
+  bool finish();
+
+ private:
+  struct Entry;
+  class Observer;
+  using Lock = std::unique_lock<std::mutex>;
+
+  bool add(std::unique_ptr<Entry> entry);
+  // Works (and waits) on the walking thread until `line_` holds fewer than `limit`
+  // entries; false when the run stopped.
+  bool serve(Lock& lock, size_t limit);
+  void workAhead();
+
+  // Claiming: the entry this thread takes next, or null; `atTurn` tells which kind.
+  Entry* claim(bool& atTurn);
+  Entry* firstAheadClaim();
+  // Runs a claimed entry with `source` and hands it back.
+  void run(Lock& lock, Entry& entry, bool atTurn, ByteSource& source);
+  void makeDirectory(Lock& lock, Entry& entry, bool atTurn);
+  void copyFile(Lock& lock, Entry& entry, bool atTurn, ByteSource& source);
+  // Hands a copy back: done, or to be done again at its turn.
+  void handBack(Lock& lock, Entry& entry, const CopyResult& result, const Handle& directory);
+  // Pins `directory`, trying again for descriptors as the entry's turn allows.
+  FsStatus pinDirectory(Lock& lock, const std::shared_ptr<OutputDirectory>& directory, bool atTurn,
+                        const Handle*& handle);
+
+  // Printing: what the front's line shows by now (`entry` if it is the front); then the
+  // lines of finished entries at the front, up to the first that failed.
+  void publish(Entry& entry);
+  void settle();
+
+  // Rolling back. windDown() ends the run: the copies stop, finished lines are printed,
+  // the front's line is ended as it stands, and everything made for the entries whose
+  // lines were not printed is taken back. goSerial() takes back what was made ahead of
+  // its turn, and nothing more is.
+  void windDown(Lock& lock);
+  void goSerial(Lock& lock);
+  void waitForCopies(Lock& lock, size_t first);
+  // Takes back the entries from position `first` on, newest first; they wait again.
+  void takeBack(size_t first);
+  void undo(Entry& entry);
+  void removeName(const std::shared_ptr<OutputDirectory>& parent, const std::string& name,
+                  bool isDirectory);
+
+  bool isFront(const Entry& entry) const;
+  bool copiesRunning(size_t first) const;
+
+  FileSystem& files_;
+  ByteSource& source_;
+  ByteSource* ahead_;
+  const uint32_t dataBase_;
+  DirectoryCache cache_;
+
+  std::mutex mutex_;  // guards everything below, and every Entry in line_
+  std::condition_variable changed_;
+  std::deque<std::unique_ptr<Entry>> line_;  // not yet printed, in walk order
+  bool stopped_ = false;     // halted, interrupted or wound down: nothing more is made
+  bool failed_ = false;      // an entry's line ended in NG
+  bool serial_ = false;      // one thread from now on: nothing more is made ahead
+  bool undoing_ = false;     // goSerial() is taking back what was made ahead
+  bool pauseAhead_ = false;  // the front waits for descriptors: nothing starts ahead
+  uint64_t undone_ = 0;      // how often goSerial() has run
+  bool noMemory_ = false;    // the second thread ran out of memory
+  bool quit_ = false;
+  std::thread worker_;
+};
+
+}  // namespace tolvex
+
+#endif  // TOLVEX_ARCHIVE_COPY_SCHEDULER_H_

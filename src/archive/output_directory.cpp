@@ -1,0 +1,97 @@
+#include "archive/output_directory.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace tolvex {
+
+OutputDirectory::OutputDirectory(Handle handle, DirectoryId rootId)
+    : state(handle.isOpen() ? State::Open : State::Unusable),
+      id(rootId),
+      handle_(std::move(handle)) {}
+
+OutputDirectory::OutputDirectory(std::shared_ptr<OutputDirectory> parentDirectory,
+                                 std::string directoryName)
+    : parent(std::move(parentDirectory)), name(std::move(directoryName)) {}
+
+DirectoryCache::DirectoryCache(FileSystem& files, size_t budget)
+    : files_(files), budget_(std::max<size_t>(budget, 1)) {}
+
+FsStatus DirectoryCache::pin(const std::shared_ptr<OutputDirectory>& directory,
+                             const Handle*& handle) {
+  handle = nullptr;
+  OutputDirectory& wanted = *directory;
+  if (wanted.state != OutputDirectory::State::Open) return FsStatus::Failed;
+  if (!wanted.handle_.isOpen()) {
+    if (!wanted.parent) return FsStatus::Failed;  // the root is never closed
+    const Handle* parentHandle = nullptr;
+    FsStatus status = pin(wanted.parent, parentHandle);
+    if (status != FsStatus::Ok) return status;
+    Handle reopened;
+    DirectoryId id;
+    status = files_.openDirectory(*parentHandle, wanted.name, reopened, id);
+    if (status == FsStatus::NoDescriptors && shrink())
+      status = files_.openDirectory(*parentHandle, wanted.name, reopened, id);
+    unpin(*wanted.parent);
+    if (status != FsStatus::Ok)
+      return status == FsStatus::NoDescriptors ? status : FsStatus::Failed;
+    // Something else under the same name is not the directory the files belong in.
+    if (id != wanted.id) return FsStatus::Failed;
+    keep(directory, std::move(reopened));
+  }
+  ++wanted.pins_;
+  wanted.lastUse_ = ++clock_;
+  handle = &wanted.handle_;
+  return FsStatus::Ok;
+}
+
+void DirectoryCache::unpin(OutputDirectory& directory) {
+  if (directory.pins_ > 0) --directory.pins_;
+}
+
+void DirectoryCache::adopt(const std::shared_ptr<OutputDirectory>& directory, Handle handle) {
+  directory->lastUse_ = ++clock_;
+  keep(directory, std::move(handle));
+}
+
+void DirectoryCache::forget(OutputDirectory& directory) {
+  if (!directory.parent || directory.pins_ > 0) return;
+  directory.handle_.reset();
+  open_.erase(std::remove_if(open_.begin(), open_.end(),
+                             [&directory](const std::shared_ptr<OutputDirectory>& held) {
+                               return held.get() == &directory;
+                             }),
+              open_.end());
+}
+
+bool DirectoryCache::shrink() {
+  size_t before = open_.size();
+  open_.erase(std::remove_if(open_.begin(), open_.end(),
+                             [](const std::shared_ptr<OutputDirectory>& held) {
+                               if (held->pins_ > 0) return false;
+                               held->handle_.reset();
+                               return true;
+                             }),
+              open_.end());
+  return open_.size() < before;
+}
+
+void DirectoryCache::keep(const std::shared_ptr<OutputDirectory>& directory, Handle handle) {
+  makeRoom();
+  directory->handle_ = std::move(handle);
+  open_.push_back(directory);
+}
+
+void DirectoryCache::makeRoom() {
+  while (open_.size() >= budget_) {
+    auto oldest = open_.end();
+    for (auto it = open_.begin(); it != open_.end(); ++it)
+      if ((*it)->pins_ == 0 && (oldest == open_.end() || (*it)->lastUse_ < (*oldest)->lastUse_))
+        oldest = it;
+    if (oldest == open_.end()) return;  // all pinned: over budget for a moment
+    (*oldest)->handle_.reset();
+    open_.erase(oldest);
+  }
+}
+
+}  // namespace tolvex

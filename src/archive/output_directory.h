@@ -1,0 +1,84 @@
+#ifndef TOLVEX_ARCHIVE_OUTPUT_DIRECTORY_H_
+#define TOLVEX_ARCHIVE_OUTPUT_DIRECTORY_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/platform.h"
+
+namespace tolvex {
+
+// A directory of the output tree as the walk names it: the root, or the directory `name`
+// in `parent`. It is made when its entry's turn to be made comes (see CopyScheduler), and
+// from then on it is known by its identity, whatever name reached it.
+class OutputDirectory {
+ public:
+  enum class State {
+    Unmade,    // its entry has not been made yet
+    Open,      // made or found, and opened: files can be made in it
+    Unusable,  // could not be opened as a directory: nothing can be made in it
+  };
+
+  // The root, opened already (or not: then Unusable).
+  OutputDirectory(Handle handle, DirectoryId id);
+  OutputDirectory(std::shared_ptr<OutputDirectory> parent, std::string name);
+  OutputDirectory(const OutputDirectory&) = delete;
+  OutputDirectory& operator=(const OutputDirectory&) = delete;
+
+  const std::shared_ptr<OutputDirectory> parent;  // null for the root
+  const std::string name;
+
+  State state = State::Unmade;
+  bool made = false;  // this run created it
+  DirectoryId id;     // when Open
+
+ private:
+  friend class DirectoryCache;
+  Handle handle_;         // open while the cache holds it; the root's always
+  unsigned pins_ = 0;     // users of handle_ that the cache must not close it under
+  uint64_t lastUse_ = 0;  // for closing the least recently used first
+};
+
+// Keeps the handles of the open output directories within a budget of descriptors, so
+// that no tree, however deep or wide, needs more of them than a low limit allows. A
+// directory whose handle was closed is opened again from its nearest open ancestor, one
+// component at a time, never through a link, and must turn out to be the same directory.
+// Not thread-safe: its owner serialises every call.
+class DirectoryCache {
+ public:
+  // Holds at most `budget` handles besides the root's, and those that are pinned.
+  DirectoryCache(FileSystem& files, size_t budget);
+  DirectoryCache(const DirectoryCache&) = delete;
+  DirectoryCache& operator=(const DirectoryCache&) = delete;
+
+  // The handle of the Open `directory`, opened again if need be, kept open until unpin().
+  // Ok, or NoDescriptors when too many files are open, or Failed when it cannot be had
+  // (the directory was replaced, or removed); `handle` is then null.
+  FsStatus pin(const std::shared_ptr<OutputDirectory>& directory, const Handle*& handle);
+  void unpin(OutputDirectory& directory);
+
+  // The handle of a directory that its entry has just opened, kept while room allows.
+  void adopt(const std::shared_ptr<OutputDirectory>& directory, Handle handle);
+
+  // Closes the handle of `directory` (not pinned), before it is removed.
+  void forget(OutputDirectory& directory);
+
+  // Closes every handle that is not pinned (the root's excepted). True when it closed one.
+  bool shrink();
+
+ private:
+  void keep(const std::shared_ptr<OutputDirectory>& directory, Handle handle);
+  void makeRoom();
+
+  FileSystem& files_;
+  size_t budget_;
+  uint64_t clock_ = 0;
+  std::vector<std::shared_ptr<OutputDirectory>> open_;  // with a handle, the root excepted
+};
+
+}  // namespace tolvex
+
+#endif  // TOLVEX_ARCHIVE_OUTPUT_DIRECTORY_H_

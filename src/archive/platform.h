@@ -1,0 +1,117 @@
+#ifndef TOLVEX_ARCHIVE_PLATFORM_H_
+#define TOLVEX_ARCHIVE_PLATFORM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tolvex {
+
+// Everything extraction asks of the operating system goes through this file: the output
+// tree (FileSystem), standard output, and interrupts. One implementation per system lives
+// in a file of its own; nothing above it depends on which one is built.
+
+// An open file or directory of the system, or none; closed when destroyed. The value is
+// the system's own (a descriptor or a handle), kept in an integer wide enough for either.
+class Handle {
+ public:
+  Handle() = default;
+  explicit Handle(intptr_t value) : value_(value) {}
+  Handle(Handle&& other) noexcept : value_(other.release()) {}
+  Handle& operator=(Handle&& other) noexcept;
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() { reset(); }
+
+  bool isOpen() const { return value_ != none; }
+  intptr_t value() const { return value_; }
+  // Gives the value up without closing it.
+  intptr_t release();
+  // Closes what is held, if anything, without asking whether the close succeeded.
+  void reset();
+
+  static constexpr intptr_t none = -1;
+
+ private:
+  intptr_t value_ = none;
+};
+
+// Which directory an open handle stands for, whatever name it was reached by: two names
+// that the file system takes for one directory give equal identities.
+struct DirectoryId {
+  uint64_t device = 0;
+  uint64_t node = 0;
+  bool operator==(const DirectoryId& other) const {
+    return device == other.device && node == other.node;
+  }
+  bool operator!=(const DirectoryId& other) const { return !(*this == other); }
+};
+
+// How a file system call came out. NoDescriptors: the process has too many files open,
+// and the same call may succeed once some are closed. NoSpace: the file system or the
+// user's quota is full, and it may succeed once something is removed.
+enum class FsStatus { Ok, Exists, NoDescriptors, NoSpace, Failed };
+
+// What a name in a directory stands for, without following a link.
+enum class NodeKind { Absent, RegularFile, Directory, Other };
+
+// The calls that make the output tree. Every name is one plain path component (no
+// separator, not "." or ".."), taken relative to an open directory; nothing is reached
+// through a link. Safe to call from several threads at once. Tests put their own in
+// front of the system's to make it fail, or fold names, on purpose.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // Opens the directory `path` (relative to the working directory; it may itself be a
+  // link), making it first when absent. None when it cannot be had.
+  virtual Handle openRoot(const std::string& path, DirectoryId& id) = 0;
+  // Makes the directory `name` in `parent` with default permissions: Ok when this call
+  // made it, Exists when the name was taken by anything.
+  virtual FsStatus makeDirectory(const Handle& parent, const std::string& name) = 0;
+  // Opens the directory `name` in `parent`: Ok only for a directory that is not a link.
+  virtual FsStatus openDirectory(const Handle& parent, const std::string& name, Handle& directory,
+                                 DirectoryId& id) = 0;
+  // Creates the regular file `name` in `parent` for writing, with default permissions; it
+  // must not exist yet (Exists: the name is taken by anything, a dangling link included).
+  virtual FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) = 0;
+  virtual NodeKind kindOf(const Handle& parent, const std::string& name) = 0;
+  // Takes the name of a regular file, or of an empty directory, out of `parent`. A file
+  // that is open elsewhere stays readable there.
+  virtual bool removeFile(const Handle& parent, const std::string& name) = 0;
+  virtual bool removeDirectory(const Handle& parent, const std::string& name) = 0;
+  // Writes `count` bytes at the file's end; `written` tells how many it took, fewer than
+  // `count` only when the result is not Ok.
+  virtual FsStatus write(const Handle& file, const char* bytes, size_t count, size_t& written) = 0;
+  // Closes the file; false when the system reports that not every byte could be kept.
+  virtual bool close(Handle& file) = 0;
+};
+
+// The running system's file system.
+FileSystem& nativeFileSystem();
+
+// How many output directories an extraction may keep open at once: a share of the
+// process's limit on open files, so that the rest stays free for the files themselves.
+size_t openDirectoryBudget();
+
+// Standard output.
+bool standardOutputIsTerminal();
+// Writes all of `bytes` unless standard output refuses them (a reader that went away, a
+// broken device); false then, and what was not taken is lost.
+bool writeStandardOutput(const char* bytes, size_t count);
+
+// Interrupts: from the terminal (Ctrl-C), a hang-up, or a request to terminate.
+// Installs the program's handling: an interrupt is noted and the run winds down (see
+// interrupted()); a second one ends the program at once. A reader of standard output
+// that goes away, and a file size limit, become failed writes instead of ending the
+// program.
+void installSignalHandling();
+// True once an interrupt has come; every long task checks it and stops.
+bool interrupted();
+// Ends the program by the interrupt that came, as if it had not been handled, so that
+// whoever started it sees the usual status. Returns only when no interrupt has come.
+void endByInterrupt();
+
+}  // namespace tolvex
+
+#endif  // TOLVEX_ARCHIVE_PLATFORM_H_

@@ -1,0 +1,214 @@
+// The platform on POSIX systems (POSIX.1-2008), with a Linux extra where it is guarded.
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "archive/platform.h"
+
+namespace tolvex {
+namespace {
+
+int fd(const Handle& handle) {
+  return static_cast<int>(handle.value());
+}
+
+bool isOutOfDescriptors(int error) {
+  return error == EMFILE || error == ENFILE;
+}
+
+FsStatus statusOf(int error) {
+  if (error == EEXIST) return FsStatus::Exists;
+  if (isOutOfDescriptors(error)) return FsStatus::NoDescriptors;
+  if (error == ENOSPC || error == EDQUOT) return FsStatus::NoSpace;
+  return FsStatus::Failed;
+}
+
+DirectoryId idOf(const struct stat& status) {
+  return {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+}
+
+// Opens `name` in `parent` as a directory that is not a link, and tells which it is.
+FsStatus openDirectoryAt(int parent, const char* name, Handle& directory, DirectoryId& id,
+                         int followFlag) {
+  int opened = openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | followFlag);
+  if (opened < 0) return isOutOfDescriptors(errno) ? FsStatus::NoDescriptors : FsStatus::Failed;
+  Handle held(opened);
+  struct stat status;
+  if (fstat(opened, &status) != 0 || !S_ISDIR(status.st_mode)) return FsStatus::Failed;
+  id = idOf(status);
+  directory = std::move(held);
+  return FsStatus::Ok;
+}
+
+class PosixFileSystem final : public FileSystem {
+ public:
+  Handle openRoot(const std::string& path, DirectoryId& id) override {
+    mkdir(path.c_str(), 0777);
+    // The root is the user's to choose and may be a link; only what lies below is guarded.
+    Handle root;
+    openDirectoryAt(AT_FDCWD, path.c_str(), root, id, 0);
+    return root;
+  }
+
+  FsStatus makeDirectory(const Handle& parent, const std::string& name) override {
+    if (mkdirat(fd(parent), name.c_str(), 0777) == 0) return FsStatus::Ok;
+    return statusOf(errno);
+  }
+
+  FsStatus openDirectory(const Handle& parent, const std::string& name, Handle& directory,
+                         DirectoryId& id) override {
+    return openDirectoryAt(fd(parent), name.c_str(), directory, id, O_NOFOLLOW);
+  }
+
+  FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) override {
+    // O_EXCL with O_CREAT refuses any name already taken, a link (even a dangling one)
+    // included, so what is opened here is always a new, empty regular file.
+    int opened = openat(fd(parent), name.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+    if (opened < 0) return statusOf(errno);
+    file = Handle(opened);
+    return FsStatus::Ok;
+  }
+
+  NodeKind kindOf(const Handle& parent, const std::string& name) override {
+    struct stat status;
+    if (fstatat(fd(parent), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+      return errno == ENOENT ? NodeKind::Absent : NodeKind::Other;
+    if (S_ISREG(status.st_mode)) return NodeKind::RegularFile;
+    if (S_ISDIR(status.st_mode)) return NodeKind::Directory;
+    return NodeKind::Other;
+  }
+
+  bool removeFile(const Handle& parent, const std::string& name) override {
+    return unlinkat(fd(parent), name.c_str(), 0) == 0;
+  }
+
+  bool removeDirectory(const Handle& parent, const std::string& name) override {
+    return unlinkat(fd(parent), name.c_str(), AT_REMOVEDIR) == 0;
+  }
+
+  FsStatus write(const Handle& file, const char* bytes, size_t count, size_t& written) override {
+    written = 0;
+    while (written < count) {
+      ssize_t n = ::write(fd(file), bytes + written, count - written);
+      if (n < 0 && errno == EINTR) continue;
+      // A write that takes nothing without an error cannot be retried to any end.
+      if (n <= 0) return n < 0 ? statusOf(errno) : FsStatus::Failed;
+      written += static_cast<size_t>(n);
+    }
+    return FsStatus::Ok;
+  }
+
+  bool close(Handle& file) override {
+    // After a failed close the descriptor is gone all the same; it is never closed twice.
+    return ::close(static_cast<int>(file.release())) == 0;
+  }
+};
+
+// The first interrupt's signal number, 0 while none has come.
+std::atomic<int> interruptSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler sets it");
+
+extern "C" void onInterrupt(int signalNumber) {
+  int expected = 0;
+  if (interruptSignal.compare_exchange_strong(expected, signalNumber)) return;
+  // A second interrupt while the first is being wound down: end now.
+  signal(signalNumber, SIG_DFL);
+  raise(signalNumber);
+}
+
+}  // namespace
+
+Handle& Handle::operator=(Handle&& other) noexcept {
+  if (this != &other) {
+    reset();
+    value_ = other.release();
+  }
+  return *this;
+}
+
+intptr_t Handle::release() {
+  intptr_t value = value_;
+  value_ = none;
+  return value;
+}
+
+void Handle::reset() {
+  if (value_ != none) ::close(static_cast<int>(value_));
+  value_ = none;
+}
+
+FileSystem& nativeFileSystem() {
+  static PosixFileSystem fileSystem;
+  return fileSystem;
+}
+
+size_t openDirectoryBudget() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 64;
+  // A quarter of the limit, between 2 and 64: 8 under a limit of 32.
+  rlim_t share = limit.rlim_cur / 4;
+  return share < 2 ? 2 : share > 64 ? 64 : static_cast<size_t>(share);
+}
+
+bool standardOutputIsTerminal() {
+  return isatty(STDOUT_FILENO) == 1;
+}
+
+bool writeStandardOutput(const char* bytes, size_t count) {
+  while (count > 0) {
+    ssize_t n = ::write(STDOUT_FILENO, bytes, count);
+    if (n < 0 && errno == EINTR) continue;  // a second interrupt ends the program
+    if (n < 0 && errno == EAGAIN) {
+      // Someone else's non-blocking mode on a shared terminal or pipe: wait for room.
+      pollfd out = {STDOUT_FILENO, POLLOUT, 0};
+      poll(&out, 1, 100);
+      continue;
+    }
+    if (n <= 0) return false;
+    bytes += n;
+    count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void installSignalHandling() {
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+  sigaction(SIGXFSZ, &ignore, nullptr);
+  struct sigaction note = {};
+  note.sa_handler = onInterrupt;
+  sigemptyset(&note.sa_mask);
+  // No SA_RESTART: a read or write that waits is cut short, so the interrupt is seen.
+  note.sa_flags = 0;
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    // A signal ignored by whoever started the program (nohup, a background job) stays so.
+    struct sigaction current;
+    if (sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    sigaction(signalNumber, &note, nullptr);
+  }
+}
+
+bool interrupted() {
+  return interruptSignal.load(std::memory_order_relaxed) != 0;
+}
+
+void endByInterrupt() {
+  int signalNumber = interruptSignal.load();
+  if (signalNumber == 0) return;
+  signal(signalNumber, SIG_DFL);
+  raise(signalNumber);
+  // Blocked or ignored by whoever started the program: end as the shell would show it.
+  _exit(128 + signalNumber);
+}
+
+}  // namespace tolvex
