@@ -174,8 +174,9 @@ TEST(FileByteSource, ViewsHandOutTheBytesAtThePosition) {
     }
     const char* data = nullptr;
     ASSERT_EQ(c.delivered, source.view(c.count, data));
-    if (c.delivered > 0)
+    if (c.delivered > 0) {
       EXPECT_TRUE(bytes.substr(position, c.delivered) == std::string(data, c.delivered));
+    }
     position += c.delivered;
   }
   // Reads go on where the views left off.

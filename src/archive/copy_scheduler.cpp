@@ -348,7 +348,8 @@ bool CopyScheduler::isFront(const Entry& entry) const {
 }
 
 void CopyScheduler::publish(Entry& entry) {
-  if (entry.kind != Entry::Kind::File || entry.ended || !isFront(entry) ||
+  // After a failure the front is an entry whose line never comes.
+  if (failed_ || entry.kind != Entry::Kind::File || entry.ended || !isFront(entry) ||
       entry.state == Entry::State::Waiting)
     return;
   const CopyResult& result = entry.result;

@@ -1,0 +1,265 @@
+#include "archive/copy_scheduler.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "archive/extract_tree.h"
+#include "archive/header_prefix.h"
+#include "archive_builder.h"
+#include "disk_tree.h"
+#include "forwarding_file_system.h"
+#include "memory_byte_source.h"
+#include "output_capture.h"
+#include "temp_dir.h"
+#include "test_files.h"
+
+namespace tolvex {
+namespace {
+
+// Each rule of the scheduler is checked with two threads many times over, so that the
+// second thread's timing varies from run to run, against what one thread (which makes
+// every entry at its turn) prints and leaves.
+constexpr int repeats = 40;
+
+struct Outcome {
+  std::string output;
+  bool ok;
+  TreeSnapshot tree;
+};
+
+// Extracts `archive` (its "files" value `files`) into ./tolvex through `files`, on one
+// thread or two, and returns what was printed and left.
+Outcome extract(const ArchiveBuilder& builder, bool twoThreads, FileSystem& files) {
+  const std::string archive = builder.build();
+  Owned<JsonObject> tree = builder.filesValue();
+  MemoryByteSource source(archive);
+  MemoryByteSource ahead(archive);
+  ArchiveContext context{source, 0, twoThreads ? &ahead : nullptr};
+  EXPECT_NE("", readHeader(context));
+  OutputCapture output;
+  bool ok = extractTree(context, "tolvex", *tree, files);
+  return {output.text(), ok, snapshotTree("tolvex")};
+}
+
+// A file system that takes names without regard to case, as two major desktop systems
+// do by default: every name is folded to lower case on its way to the disk.
+class FoldingFileSystem final : public ForwardingFileSystem {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
+
+  FsStatus makeDirectory(const Handle& parent, const std::string& name) override {
+    return real_.makeDirectory(parent, fold(name));
+  }
+  FsStatus openDirectory(const Handle& parent, const std::string& name, Handle& directory,
+                         DirectoryId& id) override {
+    return real_.openDirectory(parent, fold(name), directory, id);
+  }
+  FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) override {
+    return real_.createFile(parent, fold(name), file);
+  }
+  NodeKind kindOf(const Handle& parent, const std::string& name) override {
+    return real_.kindOf(parent, fold(name));
+  }
+  bool removeFile(const Handle& parent, const std::string& name) override {
+    return real_.removeFile(parent, fold(name));
+  }
+  bool removeDirectory(const Handle& parent, const std::string& name) override {
+    return real_.removeDirectory(parent, fold(name));
+  }
+
+ private:
+  static std::string fold(std::string name) {
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return name;
+  }
+};
+
+// A file that keeps the thread copying it busy while the other goes on ahead: each write
+// to the file "0" takes a while (see SlowFirstFile).
+const std::string slow(3000, 's');
+const std::string slowLine = "Extracting tolvex/0 (3000) ... OK\n";
+
+// Writes to the file "0" wait first, from none to five milliseconds, differing from one
+// file to the next.
+class SlowFirstFile final : public ForwardingFileSystem {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
+
+  FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) override {
+    FsStatus status = real_.createFile(parent, name, file);
+    if (status == FsStatus::Ok && name == "0") slowFile_ = file.value();
+    return status;
+  }
+  FsStatus write(const Handle& file, const char* bytes, size_t count, size_t& written) override {
+    if (file.value() == slowFile_)
+      std::this_thread::sleep_for(std::chrono::microseconds(500 * (waits_++ % 11)));
+    return real_.write(file, bytes, count, written);
+  }
+  bool close(Handle& file) override {
+    if (file.value() == slowFile_) slowFile_ = Handle::none;
+    return real_.close(file);
+  }
+
+ private:
+  std::atomic<intptr_t> slowFile_{Handle::none};
+  std::atomic<int> waits_{0};
+};
+
+// Where a name folds to one made earlier, the outcome is that of making one entry after
+// the other, not of which thread got there first. Before directories were made in walk
+// order, "a" could be made before the file "A" and take its place.
+TEST(CopyScheduler, FoldedNamesGiveTheOneByOneOutcome) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files;  // after the slow file "0"
+    std::string output;                                      // after the slow file's line
+    TreeSnapshot tree;                                       // besides "0"
+  };
+  const Case cases[] = {
+      {"a file, then a directory of the same name",
+       {{"A", "file"}, {"a/x", "x"}},
+       "Extracting tolvex/A (4) . OK\nExtracting tolvex/a/x o NG\n",
+       {{"a", "file:file"}}},
+      {"two directories of the same name",
+       {{"B/f", "first"}, {"b/f", "second"}, {"b/g", "g"}},
+       "Extracting tolvex/B/f (5) . OK\nExtracting tolvex/b/f (6) . OK\n"
+       "Extracting tolvex/b/g (1) . OK\n",
+       {{"b", "dir"}, {"b/f", "file:second"}, {"b/g", "file:g"}}},
+      {"two files of the same name",
+       {{"C", "upper"}, {"c", "lower"}, {"d", "d"}},
+       "Extracting tolvex/C (5) . OK\nExtracting tolvex/c (5) . OK\n"
+       "Extracting tolvex/d (1) . OK\n",
+       {{"c", "file:lower"}, {"d", "file:d"}}},
+      {"a directory, then a file of the same name",
+       {{"E/f", "f"}, {"e", "e"}, {"z", "z"}},
+       "Extracting tolvex/E/f (1) . OK\nExtracting tolvex/e o NG\n",
+       {{"e", "dir"}, {"e/f", "file:f"}}},
+  };
+  FoldingFileSystem folding;
+  SlowFirstFile files(folding);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ArchiveBuilder builder;
+    builder.addFile("0", slow);
+    for (const auto& [path, contents] : c.files)
+      builder.addFile(path, contents);
+    TreeSnapshot tree = c.tree;
+    tree["0"] = "file:" + slow;
+    for (int round = 0; round < repeats; ++round) {
+      TempDir dir;
+      Outcome run = extract(builder, round > 0, files);
+      ASSERT_EQ(slowLine + c.output, run.output) << "round " << round;
+      ASSERT_EQ(tree, run.tree) << "round " << round;
+    }
+  }
+}
+
+// Ahead of its turn a file is only ever created: an existing file right after an entry
+// that fails stays as it was (the same file, with its old bytes), as making one entry
+// after the other would leave it, and what was made ahead of the failure is gone.
+TEST(CopyScheduler, ExistingFileAfterAFailureStaysUntouched) {
+  ArchiveBuilder builder;
+  builder.addFile("0", slow);
+  builder.addFile("a/b", "never");
+  builder.addFile("c", "new");
+  for (char name = 'd'; name <= 'k'; ++name)
+    builder.addFile(std::string(1, name), std::string(3000, name));
+  for (int round = 0; round < repeats; ++round) {
+    TempDir dir;
+    ASSERT_EQ(0, mkdir("tolvex", 0777));
+    ASSERT_EQ(0, mkdir("tolvex/a", 0777));
+    ASSERT_EQ(0, mkdir("tolvex/a/b", 0777));  // where the file a/b should go
+    writeFile("outside", "old");
+    ASSERT_EQ(0, link("outside", "tolvex/c"));
+    struct stat before;
+    ASSERT_EQ(0, stat("tolvex/c", &before));
+    SlowFirstFile files;
+    Outcome run = extract(builder, round > 0, files);
+    ASSERT_FALSE(run.ok);
+    ASSERT_EQ(slowLine + "Extracting tolvex/a/b o NG\n", run.output) << "round " << round;
+    ASSERT_EQ(
+        (TreeSnapshot{{"0", "file:" + slow}, {"a", "dir"}, {"a/b", "dir"}, {"c", "file:old"}}),
+        run.tree)
+        << "round " << round;
+    struct stat after;
+    ASSERT_EQ(0, stat("tolvex/c", &after));
+    ASSERT_EQ(before.st_ino, after.st_ino);
+  }
+}
+
+// A file system with room for `quota` bytes of file contents, however many files hold
+// them; a write past it takes what fits and reports the file system full.
+class QuotaFileSystem final : public ForwardingFileSystem {
+ public:
+  explicit QuotaFileSystem(uint64_t quota) : quota_(quota) {}
+
+  FsStatus write(const Handle& file, const char* bytes, size_t count, size_t& written) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t allowed = static_cast<size_t>(std::min<uint64_t>(count, quota_ - used_));
+    FsStatus status = real_.write(file, bytes, allowed, written);
+    used_ += written;
+    return status == FsStatus::Ok && allowed < count ? FsStatus::NoSpace : status;
+  }
+
+  bool removeFile(const Handle& parent, const std::string& name) override {
+    struct stat status;
+    if (fstatat(static_cast<int>(parent.value()), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) !=
+            0 ||
+        !real_.removeFile(parent, name))
+      return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    used_ -= static_cast<uint64_t>(status.st_size);
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  const uint64_t quota_;
+  uint64_t used_ = 0;
+};
+
+// Room taken by files copied ahead of their turns must not make an earlier file fail: the
+// first file that does not fit is the one that would not have fitted one by one, and it
+// holds what fitted.
+TEST(CopyScheduler, FullFileSystemFailsTheFileThatWouldHaveFailedOneByOne) {
+  ArchiveBuilder builder;
+  builder.addFile("0", slow);
+  for (int i = 0; i < 30; ++i)
+    builder.addFile("d" + std::to_string(i % 3) + "/f" + std::to_string(10 + i),
+                    std::string(20000 + 1000 * i, static_cast<char>('a' + i % 26)));
+  const uint64_t quota = slow.size() + 250000;
+  Outcome expected;
+  {
+    TempDir dir;
+    QuotaFileSystem quotaFiles(quota);
+    SlowFirstFile files(quotaFiles);
+    expected = extract(builder, false, files);
+  }
+  ASSERT_FALSE(expected.ok);
+  ASSERT_NE(std::string::npos, expected.output.find("< NG\n"));
+  for (int round = 0; round < repeats; ++round) {
+    TempDir dir;
+    QuotaFileSystem quotaFiles(quota);
+    SlowFirstFile files(quotaFiles);
+    Outcome run = extract(builder, true, files);
+    ASSERT_EQ(expected.output, run.output) << "round " << round;
+    ASSERT_EQ(expected.tree, run.tree) << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace tolvex
