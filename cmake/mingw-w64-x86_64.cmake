@@ -27,10 +27,12 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 # made on first use) lives in the build directory, so that a fresh build starts from an empty
 # one and nothing under the user's home is touched. Without DISPLAY Wine opens no window and
 # needs no X server; with Mono and Gecko disabled it never offers to install them; WINEDEBUG
-# silences its diagnostics so that a test's output is the program's own.
+# silences its diagnostics so that a test's output is the program's own. Wine turns arguments
+# and file names between UTF-16 and bytes in the locale's character set: in the C locale it
+# mangles every non-ASCII argument and cannot create a non-ASCII name, hence LC_ALL.
 find_program(TOLVEX_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 if(TOLVEX_WINE AND NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
   set(CMAKE_CROSSCOMPILING_EMULATOR
-      env -u DISPLAY WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix WINEDEBUG=-all
+      env -u DISPLAY LC_ALL=C.UTF-8 WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix WINEDEBUG=-all
       WINEDLLOVERRIDES=mscoree,mshtml= ${TOLVEX_WINE})
 endif()
