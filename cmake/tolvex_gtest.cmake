@@ -42,8 +42,8 @@ function(tolvex_add_gtests target)
   endif()
 endfunction()
 
-# Wine's first start makes its prefix, which takes seconds, and two first starts at once would
-# race to make it: one setup test starts it before any other test runs.
+# Wine's first start makes its prefix, which takes several seconds: one setup test starts it
+# before any other test runs, so that no test's time or timeout includes it.
 if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR MATCHES "wine")
   add_test(NAME emulator.start COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} wineboot --init)
   set_tests_properties(emulator.start PROPERTIES FIXTURES_SETUP emulator TIMEOUT 300)
