@@ -12,39 +12,59 @@ HAVE_LIBFUZZER := $(shell printf 'extern "C" int LLVMFuzzerTestOneInput(const ch
 FUZZ_TARGETS := parse_document read_header process_archive
 FUZZ_SECONDS ?= 600
 
+# The ThreadSanitizer build needs the compiler's runtime for it (Debian: libtsan2 with g++).
+HAVE_TSAN := $(shell printf 'int main() { return 0; }' \
+	| $${CXX:-c++} -x c++ -fsanitize=thread - -o /dev/null 2>/dev/null && echo yes)
+
 # The Windows cross build needs MinGW-w64 with the posix thread model, its tests need Wine.
 # Debian: apt-get install --no-install-recommends g++-mingw-w64-x86-64-posix wine64
 HAVE_MINGW := $(shell command -v x86_64-w64-mingw32-g++-posix 2>/dev/null)
 HAVE_WINE := $(shell command -v /usr/lib/wine/wine64 wine64 wine 2>/dev/null | head -n 1)
 
-.PHONY: all release sanitize fuzz-build windows test windows-test demo bench fuzz fuzz-seeds clean
+.PHONY: all release test-build sanitize tsan fuzz-build bench-build windows test windows-test \
+	demo bench fuzz fuzz-seeds clean
 
 all: release
 
+# The program alone: a C++17 compiler and CMake are all it needs.
 release:
 	cmake --preset release
 	cmake --build --preset release
+
+test-build:
+	cmake --preset test
+	cmake --build --preset test
 
 sanitize:
 	cmake --preset sanitize
 	cmake --build --preset sanitize
 
+tsan:
+	cmake --preset tsan
+	cmake --build --preset tsan
+
 fuzz-build:
 	cmake --preset fuzz
 	cmake --build --preset fuzz
+
+bench-build:
+	cmake --preset bench
+	cmake --build --preset bench
 
 windows:
 	cmake --preset windows
 	cmake --build --preset windows
 
-# The whole suite: fuzz targets (replay, then a short search each), the sanitizer build and
-# the release build. The run fails when any of them has a failing test.
-test: release sanitize $(if $(HAVE_LIBFUZZER),fuzz-build)
+# The whole suite: fuzz targets (replay, then a short search each), the sanitizer builds and
+# the release build with its tests. The run fails when any of them has a failing test.
+test: test-build sanitize $(if $(HAVE_TSAN),tsan) $(if $(HAVE_LIBFUZZER),fuzz-build)
 	@status=0; \
 	if [ -n "$(HAVE_LIBFUZZER)" ]; then ctest --preset fuzz || status=1; \
 	else echo "Fuzz targets skipped: clang with libFuzzer was not found."; fi; \
 	ctest --preset sanitize || status=1; \
-	ctest --preset release || status=1; \
+	if [ -n "$(HAVE_TSAN)" ]; then ctest --preset tsan || status=1; \
+	else echo "ThreadSanitizer build skipped: the compiler cannot build with -fsanitize=thread."; fi; \
+	ctest --preset test || status=1; \
 	exit $$status
 
 # The Windows build, cross-compiled, with its tests run under Wine (not yet part of `make test`).
@@ -78,13 +98,15 @@ fuzz: fuzz-build
 	done
 
 # Writes the seed archives of the archive fuzz targets into their corpora (committed).
-fuzz-seeds: release
-	./build/release/tolvex_fuzz_seeds fuzz/corpus/read_header
-	./build/release/tolvex_fuzz_seeds fuzz/corpus/process_archive
+fuzz-seeds: fuzz-build
+	./build/fuzz/tolvex_fuzz_seeds fuzz/corpus/read_header
+	./build/fuzz/tolvex_fuzz_seeds fuzz/corpus/process_archive
 
-# Benchmarks (never part of the tests): the header parser against other JSON parsers.
-bench: release
-	./build/release/tolvex_json_bench
+# Benchmarks (never part of the tests): the header parser against other JSON parsers. The
+# scripts in bench/ time the whole program; they use this build too.
+bench: bench-build
+	@if [ -x build/bench/tolvex_json_bench ]; then ./build/bench/tolvex_json_bench; \
+	else echo "Header parser benchmark skipped: Google Benchmark was not found."; fi
 
 clean:
 	rm -rf build

@@ -369,8 +369,8 @@ def summarise(name, results, samples):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--tolvex", default="build/release/tolvex")
-    parser.add_argument("--pack", default="build/release/tolvex_pack")
+    parser.add_argument("--tolvex", default="build/bench/tolvex")
+    parser.add_argument("--pack", default="build/bench/tolvex_pack")
     parser.add_argument("--scratch", default=os.path.join(os.environ.get("TMPDIR", "/tmp"),
                                                           "tolvex-bench"))
     parser.add_argument("--runs", type=int, default=5)

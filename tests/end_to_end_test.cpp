@@ -4,13 +4,18 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,10 +33,14 @@ const std::string banner =
 struct Outcome {
   std::string output;
   int status = -1;  // the exit status, or -1 when the program did not exit normally
+  int signal = 0;   // the signal that ended it, if one did
 };
 
-// Runs tolvex with `arguments` in the current directory, standard output to `outputFd`.
-pid_t startTolvex(const std::vector<std::string>& arguments, int outputFd) {
+// Runs tolvex with `arguments` in the current directory, standard output to `outputFd`,
+// after `inChild` has run in the child (to set limits, say).
+pid_t startTolvex(
+    const std::vector<std::string>& arguments, int outputFd,
+    const std::function<void()>& inChild = [] {}) {
   std::vector<char*> argv;
   std::string program = TOLVEX_BINARY;
   argv.push_back(program.data());
@@ -44,6 +53,7 @@ pid_t startTolvex(const std::vector<std::string>& arguments, int outputFd) {
     dup2(outputFd, STDOUT_FILENO);
     int devNull = open("/dev/null", O_RDWR);
     dup2(devNull, STDIN_FILENO);
+    inChild();
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -52,19 +62,24 @@ pid_t startTolvex(const std::vector<std::string>& arguments, int outputFd) {
 
 Outcome finish(pid_t child, int readFd) {
   Outcome run;
+  if (child < 0) return run;
   char buffer[65536];
   ssize_t got;
   while ((got = read(readFd, buffer, sizeof buffer)) > 0)
     run.output.append(buffer, size_t(got));
   int status = 0;
-  if (waitpid(child, &status, 0) == child && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  if (waitpid(child, &status, 0) == child) {
+    if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+  }
   return run;
 }
 
-Outcome runTolvex(const std::vector<std::string>& arguments) {
+Outcome runTolvex(
+    const std::vector<std::string>& arguments, const std::function<void()>& inChild = [] {}) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) return Outcome();
-  pid_t child = startTolvex(arguments, pipeFds[1]);
+  pid_t child = startTolvex(arguments, pipeFds[1], inChild);
   close(pipeFds[1]);
   Outcome run = finish(child, pipeFds[0]);
   close(pipeFds[0]);
@@ -382,6 +397,161 @@ TEST(EndToEnd, ExistingFilesAreRewrittenAndOthersKept) {
   archive.writeTo("x.asar");
   EXPECT_EQ(banner + "x.asar\nExtracting tolvex/a.txt (3) . OK\n", runTolvex({"x.asar"}).output);
   EXPECT_EQ((Tree{{"tolvex/a.txt", "new"}, {"tolvex/keep.txt", "kept"}}), readTree("tolvex"));
+}
+
+// An archive of one file of `size` bytes of zeros, `first`, followed by `count` small files;
+// written sparse, so that a large size costs no disk.
+void writeArchiveWithLargeFile(const std::string& path, const std::string& first, uint64_t size,
+                               int count) {
+  std::string members =
+      "\"" + first + "\":{\"offset\":\"0\",\"size\":" + std::to_string(size) + "}";
+  for (int i = 0; i < count; ++i)
+    members += ",\"z" + std::to_string(10000 + i) + "\":{\"offset\":\"0\",\"size\":10}";
+  writeFile(path, archiveFromHeader("{\"files\":{" + members + "}}"));
+  ASSERT_EQ(0, truncate(path.c_str(), static_cast<off_t>(readFile(path).size() + size)));
+}
+
+// Reads `fd` until the child has exited and nothing more comes.
+Outcome collect(pid_t child, int fd) {
+  Outcome run;
+  char buffer[65536];
+  int status = 0;
+  for (bool exited = false;;) {
+    pollfd in = {fd, POLLIN, 0};
+    if (poll(&in, 1, exited ? 0 : 100) > 0) {
+      ssize_t got = read(fd, buffer, sizeof buffer);
+      if (got > 0) {
+        run.output.append(buffer, size_t(got));
+        continue;
+      }
+    }
+    if (exited) break;
+    exited = waitpid(child, &status, WNOHANG) == child;
+  }
+  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+  return run;
+}
+
+// Every line of `output` that names a file, by the file's path.
+std::set<std::string> namedFiles(const std::string& output) {
+  std::set<std::string> paths;
+  const std::string start = "Extracting ";
+  for (size_t at = output.find(start); at != std::string::npos; at = output.find(start, at + 1)) {
+    size_t end = output.find(' ', at + start.size());
+    paths.insert(output.substr(at + start.size(), end - at - start.size()));
+  }
+  return paths;
+}
+
+std::set<std::string> filesIn(const Tree& tree) {
+  std::set<std::string> paths;
+  for (const auto& [path, contents] : tree)
+    if (contents != "<dir>") paths.insert(path);
+  return paths;
+}
+
+// Interrupted while a large file is copied to a terminal that is not read for a while:
+// the file's line is ended as it stands, its marks counting what the file holds, the run
+// ends by the interrupt, and nothing is left of the entries after it. The prompt used to
+// start on the line of the marks.
+TEST(EndToEnd, InterruptOnATerminalEndsTheLineAndTakesBackTheRest) {
+  TempDir dir;
+  const uint64_t size = 256u << 20;
+  writeArchiveWithLargeFile("big.asar", "a", size, 50);
+  UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY));
+  ASSERT_TRUE(master.get() >= 0 && grantpt(master.get()) == 0 && unlockpt(master.get()) == 0);
+  UniqueFd terminal(open(ptsname(master.get()), O_RDWR | O_NOCTTY));
+  termios mode;
+  ASSERT_EQ(0, tcgetattr(terminal.get(), &mode));
+  cfmakeraw(&mode);
+  tcsetattr(terminal.get(), TCSANOW, &mode);
+  pid_t child = startTolvex({"big.asar"}, terminal.get());
+  terminal.reset(-1);
+  // The marks fill the terminal, which holds far fewer than the file's 262144, and the
+  // copy waits for room.
+  usleep(500 * 1000);
+  kill(child, SIGINT);
+  Outcome run = collect(child, master.get());
+  EXPECT_EQ(SIGINT, run.signal);
+  const std::string start = banner + "big.asar\nExtracting tolvex/a (268435456) ";
+  ASSERT_EQ(start, run.output.substr(0, start.size()));
+  std::string marks = run.output.substr(start.size());
+  ASSERT_FALSE(marks.empty());
+  EXPECT_EQ('\n', marks.back());
+  marks.pop_back();
+  EXPECT_EQ(std::string(marks.size(), '.'), marks);
+  EXPECT_LT(marks.size(), size / 1024);
+  struct stat status;
+  ASSERT_EQ(0, stat("tolvex/a", &status));
+  EXPECT_EQ(marks.size() * 1024, uint64_t(status.st_size));
+  EXPECT_EQ((std::set<std::string>{"tolvex/a"}), filesIn(readTree("tolvex")));
+}
+
+// Interrupted while the output waits for a reader: afterwards every file in the tree has
+// its line, and every line's file is there. Files copied ahead used to stay without one.
+TEST(EndToEnd, InterruptLeavesOnlyFilesWhoseLinesWerePrinted) {
+  for (const char* signalName : {"SIGINT", "SIGTERM", "SIGHUP"}) {
+    SCOPED_TRACE(signalName);
+    const int signalNumber = std::string(signalName) == "SIGINT"    ? SIGINT
+                             : std::string(signalName) == "SIGTERM" ? SIGTERM
+                                                                    : SIGHUP;
+    TempDir dir;
+    writeArchiveWithLargeFile("many.asar", "a", 10, 4000);  // far more lines than a pipe holds
+    int pipeFds[2];
+    ASSERT_EQ(0, pipe(pipeFds));
+    pid_t child = startTolvex({"many.asar"}, pipeFds[1]);
+    close(pipeFds[1]);
+    usleep(300 * 1000);
+    kill(child, signalNumber);
+    Outcome run = collect(child, pipeFds[0]);
+    close(pipeFds[0]);
+    EXPECT_EQ(signalNumber, run.signal);
+    ASSERT_FALSE(run.output.empty());
+    EXPECT_EQ('\n', run.output.back());
+    std::set<std::string> named = namedFiles(run.output);
+    EXPECT_LT(named.size(), 4001u);
+    EXPECT_EQ(named, filesIn(readTree("tolvex")));
+  }
+}
+
+// A reader that goes away stops neither the extraction nor the archives after it; the
+// program used to die of SIGPIPE at its next line.
+TEST(EndToEnd, ReaderThatGoesAwayLeavesTheExtractionToRunToItsEnd) {
+  TempDir dir;
+  writeArchiveWithLargeFile("one.asar", "a", 10, 3000);
+  ArchiveBuilder second;
+  second.addFile("last", "last");
+  second.writeTo("two.asar");
+  int pipeFds[2];
+  ASSERT_EQ(0, pipe(pipeFds));
+  close(pipeFds[0]);
+  pid_t child = startTolvex({"one.asar", "two.asar"}, pipeFds[1]);
+  close(pipeFds[1]);
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(3001u, filesIn(readTree("tolvex")).size() - 1);
+  EXPECT_EQ("last", readFile("tolvex/last"));
+}
+
+// Under a file size limit a write past it fails like a full disk, and the next archive
+// goes on; the program used to die of SIGXFSZ.
+TEST(EndToEnd, FileSizeLimitFailsTheFileAndTheNextArchiveGoesOn) {
+  TempDir dir;
+  writeArchiveWithLargeFile("big.asar", "a", 100000, 1);
+  ArchiveBuilder second;
+  second.addFile("small", "fits");
+  second.writeTo("small.asar");
+  Outcome run = runTolvex({"big.asar", "small.asar"}, [] {
+    rlimit limit = {50 * 1024, 50 * 1024};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  });
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(banner + "big.asar\nExtracting tolvex/a (100000) " + std::string(50, '.') +
+                "< NG\nError: Extraction failed.\nsmall.asar\nExtracting tolvex/small (4) . OK\n",
+            run.output);
+  EXPECT_EQ(std::string(50 * 1024, '\0'), readFile("tolvex/a"));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "extraction_check.h"
 #include "sample_archives.h"
 #include "sandbox.h"
+#include "test_files.h"
 
 namespace tolvex {
 namespace {
@@ -104,6 +105,7 @@ class HostileArchiveTest : public ::testing::TestWithParam<int> {
     return sandbox_.changesOutside() + checkExtraction(archive, "tolvex");
   }
 
+  FileSizeCap cap_{16 << 20};  // mutants declare counts of up to 4 GiB
   Sandbox sandbox_;
   std::string name_;
   std::string archive_;

@@ -55,6 +55,7 @@ class LimitsTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(sandbox_.ready()); }
 
+  FileSizeCap cap_{64 << 20};  // counts of 4 GiB are fed below
   Sandbox sandbox_;
 };
 
@@ -78,15 +79,15 @@ TEST_F(LimitsTest, Rejects100000OpeningBrackets) {
   EXPECT_EQ((TreeSnapshot{{"*", "missing"}}), snapshotTree("tolvex"));
 }
 
-// Runs the built program on ./archive in a child whose stack may grow to `stackBytes`.
+// Runs the built program on ./archive in a child whose `resource` is limited to `value`.
 // Returns its standard output, followed by a note when it did not exit with status 0.
-std::string runProgram(rlim_t stackBytes) {
+std::string runProgram(int resource, rlim_t value) {
   int out[2];
   if (pipe(out) != 0) return "no pipe";
   pid_t child = fork();
   if (child == 0) {
-    rlimit limit{stackBytes, stackBytes};
-    if (setrlimit(RLIMIT_STACK, &limit) == 0 && dup2(out[1], 1) == 1) {
+    rlimit limit{value, value};
+    if (setrlimit(resource, &limit) == 0 && dup2(out[1], 1) == 1) {
       close(out[0]);
       close(out[1]);
       execl(TOLVEX_BINARY, "tolvex", "archive", static_cast<char*>(nullptr));
@@ -110,11 +111,40 @@ std::string runProgram(rlim_t stackBytes) {
 TEST_F(LimitsTest, HandlesTheDeepestHeadersOnAOneMebibyteStack) {
   const std::string start = std::string(bannerText) + "\n\narchive\n";
   writeFile("archive", archiveFromHeader(std::string(100000, '[')));
-  EXPECT_EQ(start + "Error: Header malformed.\n", runProgram(1024 * 1024));
+  EXPECT_EQ(start + "Error: Header malformed.\n", runProgram(RLIMIT_STACK, 1024 * 1024));
   writeFile("archive", archiveFromHeader(nestedHeader(1025), "z"));
-  EXPECT_EQ(start + "Error: Header malformed.\n", runProgram(1024 * 1024));
+  EXPECT_EQ(start + "Error: Header malformed.\n", runProgram(RLIMIT_STACK, 1024 * 1024));
   writeFile("archive", archiveFromHeader(nestedHeader(1024), "z"));
-  EXPECT_EQ(start + "Extracting " + deepestPath + " (1) . OK\n", runProgram(1024 * 1024));
+  EXPECT_EQ(start + "Extracting " + deepestPath + " (1) . OK\n",
+            runProgram(RLIMIT_STACK, 1024 * 1024));
+}
+
+// A tree as deep as the header allows, one as wide as a window of entries, and a failure
+// after them (which takes back what was made ahead of it), all under a limit of 32 open
+// files: directories are kept open within a budget and opened again from their parents.
+// A directory held open per level, or per entry waiting to be copied, used to run out.
+TEST_F(LimitsTest, ExtractsUnderAnOpenFileLimitOf32) {
+  const std::string start = std::string(bannerText) + "\n\narchive\n";
+  writeFile("archive", archiveFromHeader(nestedHeader(1024), "z"));
+  EXPECT_EQ(start + "Extracting " + deepestPath + " (1) . OK\n", runProgram(RLIMIT_NOFILE, 32));
+  std::string contents;
+  EXPECT_TRUE(readFileBelow(deepestPath, contents));
+  sandbox_.clearOutput();
+
+  std::string members, expected;
+  for (int i = 0; i < 300; ++i) {
+    std::string name = "d" + std::to_string(100 + i);
+    members += "\"" + name + "\":{\"files\":{\"x\":{\"offset\":\"0\",\"size\":1}}},";
+    expected += "Extracting tolvex/" + name + "/x (1) . OK\n";
+  }
+  members += "\"e\":{\"files\":{\"x\":{\"offset\":\"5\",\"size\":1}}},\"f\":" + nestedHeader(1020);
+  writeFile("archive", archiveFromHeader("{\"files\":{" + members + "}}", "z"));
+  EXPECT_EQ(start + expected + "Extracting tolvex/e/x (1) > NG\nError: Extraction failed.\n",
+            runProgram(RLIMIT_NOFILE, 32));
+  TreeSnapshot tree = snapshotTree("tolvex");
+  EXPECT_EQ(300u * 2 + 2, tree.size());
+  EXPECT_EQ("file:", tree["e/x"]);
+  EXPECT_EQ(0u, tree.count("f"));
 }
 
 // Exponents of 2^31 - 1 and -2^31, in each form a number takes: scaling is bounded, so each

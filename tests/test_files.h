@@ -1,6 +1,8 @@
 #ifndef TOLVEX_TESTS_TEST_FILES_H_
 #define TOLVEX_TESTS_TEST_FILES_H_
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -30,6 +32,32 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// While it lives, no file this process writes may grow beyond `bytes`, and a write past
+// that fails (SIGXFSZ ignored, as the program ignores it). A test that feeds a byte count
+// of 4 GiB holds one, so that a fault which copies on fails at once instead of filling the
+// disk.
+class FileSizeCap {
+ public:
+  explicit FileSizeCap(rlim_t bytes) : previousHandler_(signal(SIGXFSZ, SIG_IGN)) {
+    getrlimit(RLIMIT_FSIZE, &previous_);
+    rlimit cap = previous_;
+    cap.rlim_cur = previous_.rlim_max == RLIM_INFINITY || bytes < previous_.rlim_max
+                       ? bytes
+                       : previous_.rlim_max;
+    setrlimit(RLIMIT_FSIZE, &cap);
+  }
+  FileSizeCap(const FileSizeCap&) = delete;
+  FileSizeCap& operator=(const FileSizeCap&) = delete;
+  ~FileSizeCap() {
+    setrlimit(RLIMIT_FSIZE, &previous_);
+    signal(SIGXFSZ, previousHandler_);
+  }
+
+ private:
+  rlimit previous_ = {};
+  void (*previousHandler_)(int);
+};
 
 }  // namespace tolvex
 

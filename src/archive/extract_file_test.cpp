@@ -195,6 +195,7 @@ TEST_F(ExtractFileTest, ShortOrFailingArchiveKeepsWholeChunksBeforeIt) {
 }
 
 TEST_F(ExtractFileTest, NegativeSizeCopiesUntilArchiveRunsShort) {
+  FileSizeCap cap(1 << 20);
   JsonNumber size(NumberForm::Signed, static_cast<uint64_t>(int64_t{-1}));
   Result result = extractFromFile(pattern(2500), "0", size);
   EXPECT_EQ("Extracting tolvex/f (4294967295) ..> NG\n", result.line);
