@@ -203,7 +203,8 @@ TEST_F(ContainmentTest, ShowsControlBytesInNamesAsQuestionMarksOnATerminal) {
 }
 
 // Names that look like options, hidden files, dots or blanks, and bytes that are not valid
-// UTF-8, are plain components and extract like any other, printed unchanged everywhere.
+// UTF-8, are plain components and extract like any other, on a terminal or not; off one
+// they are printed unchanged (what a terminal shows of them is terminalText's).
 TEST_F(ContainmentTest, AcceptsOddButPlainNames) {
   ArchiveBuilder builder;
   builder.addFile(" ", "1");
@@ -241,7 +242,10 @@ TEST_F(ContainmentTest, AcceptsOddButPlainNames) {
   for (bool asTerminal : {false, true}) {
     SCOPED_TRACE(asTerminal ? "terminal" : "not a terminal");
     sandbox_.clearOutput();
-    EXPECT_EQ(expected, sandbox_.extract(builder.build(), asTerminal));
+    const std::string printed = sandbox_.extract(builder.build(), asTerminal);
+    if (!asTerminal) {
+      EXPECT_EQ(expected, printed);
+    }
     EXPECT_EQ(tree, snapshotTree("tolvex"));
   }
   EXPECT_EQ("", sandbox_.changesOutside());

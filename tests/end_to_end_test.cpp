@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -72,6 +73,24 @@ Outcome finish(pid_t child, int readFd) {
     if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
   }
+  return run;
+}
+
+// Runs the shell command `command` in the current directory, as a user runs a pipeline, with
+// "$T" naming the program.
+Outcome runPipeline(const std::string& command) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return Outcome();
+  pid_t child = fork();
+  if (child == 0) {
+    dup2(pipeFds[1], STDOUT_FILENO);
+    setenv("T", TOLVEX_BINARY, 1);
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  Outcome run = finish(child, pipeFds[0]);
+  close(pipeFds[0]);
   return run;
 }
 
@@ -552,6 +571,65 @@ TEST(EndToEnd, FileSizeLimitFailsTheFileAndTheNextArchiveGoesOn) {
                 "< NG\nError: Extraction failed.\nsmall.asar\nExtracting tolvex/small (4) . OK\n",
             run.output);
   EXPECT_EQ(std::string(50 * 1024, '\0'), readFile("tolvex/a"));
+}
+
+// Larger than a pipe holds and than the program reads at once.
+const std::string streamed = [] {
+  ArchiveBuilder archive;
+  archive.addFile("big.bin", repeat("0123456789abcdef", 40000));
+  archive.addFile("dir/small.txt", "small");
+  return archive.build();
+}();
+
+// Used to print the name line alone: reads at positions fail on a pipe or a FIFO. The
+// FIFO's writer pauses within the prefix.
+TEST(EndToEnd, ArchivesFromPipesAndFifosExtractAsFromFiles) {
+  TempDir dir;
+  writeFile("a.asar", streamed);
+  ASSERT_EQ(0, mkfifo("fifo", 0600));
+  Outcome run = runPipeline(
+      "{ head -c 5 a.asar; sleep 0.1; tail -c +6 a.asar; } > fifo &"
+      "cat a.asar | \"$T\" /dev/stdin fifo a.asar");
+  close(open("fifo", O_RDONLY | O_NONBLOCK));  // frees the writer, had the program left it
+  const std::string lines = "Extracting tolvex/big.bin (640000) " + std::string(625, '.') +
+                            " OK\nExtracting tolvex/dir/small.txt (5) . OK\n";
+  EXPECT_EQ(banner + "stdin\n" + lines + "fifo\n" + lines + "a.asar\n" + lines, run.output);
+  // The copies are gone: nothing but the archive and the tree.
+  unlink("fifo");
+  EXPECT_EQ((Tree{{"./a.asar", streamed},
+                  {"./tolvex", "<dir>"},
+                  {"./tolvex/big.bin", repeat("0123456789abcdef", 40000)},
+                  {"./tolvex/dir", "<dir>"},
+                  {"./tolvex/dir/small.txt", "small"}}),
+            readTree("."));
+}
+
+// The first bytes are no archive's, so the rest is left in the pipe, here for wc.
+TEST(EndToEnd, StreamThatIsNotAnArchiveIsLeftAtOnce) {
+  TempDir dir;
+  EXPECT_EQ(banner + "stdin\nleft unread\n",
+            runPipeline("yes | head -c 64000000 | "
+                        "{ \"$T\" /dev/stdin; test $(wc -c) -gt 63000000 && echo left unread; }")
+                .output);
+  EXPECT_TRUE(readTree(".").empty());
+}
+
+TEST(EndToEnd, StreamThatCannotBeCopiedIsNotExtracted) {
+  TempDir dir;
+  writeFile("a.asar", streamed);
+  const std::string failed = banner + "stdin\nError: Cannot open archive.\n";
+  // A directory that has been removed takes no new file, whoever asks.
+  EXPECT_EQ(failed, runPipeline("A=$PWD/a.asar; mkdir gone; cd gone; rmdir ../gone; "
+                                "cat \"$A\" | \"$T\" /dev/stdin")
+                        .output);
+  // A file system of 64 KiB, where mounting is allowed, runs out of space during the copy.
+  ASSERT_EQ(0, mkdir("small", 0777));
+  const std::string small = dir / "small";
+  if (mount("tolvex-test", small.c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "the full file system needs a mount, not allowed here";
+  EXPECT_EQ(failed, runPipeline("cd small && cat ../a.asar | \"$T\" /dev/stdin").output);
+  EXPECT_TRUE(readTree("small").empty());
+  umount2(small.c_str(), MNT_DETACH);
 }
 
 }  // namespace

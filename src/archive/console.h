@@ -28,16 +28,21 @@ void printName(std::string_view name);
 // Ends the current line.
 void endLine();
 
+// What a terminal is shown of `name`. Valid UTF-8 is kept as it is, except for controls: a
+// C0 control (0x00-0x1F), DEL (0x7F) and a C1 control (U+0080-U+009F, the bytes C2 80 to
+// C2 9F) each become one '?'. Each maximal subpart of an ill-formed sequence becomes one
+// '?' as well, as decoders replace it with U+FFFD: a byte that cannot start a sequence
+// (80-C1, F5-FF) is one subpart, and so is a lead byte together with the continuation
+// bytes after it that still fit a valid sequence. Overlong forms (C0 80, E0 80 80), the
+// surrogates (ED A0 80 to ED BF BF) and code points above U+10FFFF are not valid.
+std::string terminalText(std::string_view name);
+
 // Writes what has gathered now. Called before anything that may take long, and at the end.
 void flushOutput();
 
 // On a terminal, writes what has gathered when the last write is a tenth of a second old
 // or more. Called by whoever waits, so that a gathered piece does not wait with it.
 void flushOutputIfDue();
-
-// What a terminal is shown for `name`: every byte as it is, except that control bytes
-// (0x00-0x1F and 0x7F) become '?', so that a hostile name cannot steer the terminal.
-std::string terminalText(std::string_view name);
 
 // Whether standard output counts as a terminal: asked once, on first use.
 bool outputIsTerminal();

@@ -9,8 +9,6 @@
 namespace tolvex {
 namespace {
 
-constexpr uint32_t prefixSize = 16;
-
 // Read piece by piece when the source cannot tell its size, so that memory grows only as
 // bytes actually arrive: the first piece is small, and each later one as large as what has
 // arrived, up to the largest.
@@ -25,18 +23,6 @@ uint32_t decodeLittleEndian32(const unsigned char* p) {
 bool readExactly(ByteSource& source, char* buffer, uint32_t count) {
   uint32_t got = 0;
   return source.read(buffer, count, got) && got == count;
-}
-
-// True when the four prefix numbers describe an 8-byte block giving the header block's
-// size, then a header block holding the text length and the text padded to a multiple of
-// 4, with the data region starting at a position that fits 32 bits.
-bool prefixHolds(uint32_t payloadSize, uint32_t blockSize, uint32_t headerPayloadSize,
-                 uint32_t textLength) {
-  // Sums in 64 bits: a text length near 2^32 must not wrap round to a small padded size.
-  uint64_t padded = uint64_t(textLength) + (4 - textLength % 4) % 4;
-  return payloadSize == 4 && uint64_t(headerPayloadSize) == padded + 4 &&
-         uint64_t(blockSize) == uint64_t(headerPayloadSize) + 4 &&
-         uint64_t(blockSize) + 8 <= UINT32_MAX;
 }
 
 HeaderText readTextWhole(ByteSource& source, uint32_t textLength) {
@@ -63,16 +49,26 @@ HeaderText readTextInPieces(ByteSource& source, uint32_t textLength) {
 
 }  // namespace
 
+bool isArchivePrefix(const unsigned char* prefix) {
+  uint32_t payloadSize = decodeLittleEndian32(prefix);
+  uint32_t blockSize = decodeLittleEndian32(prefix + 4);
+  uint32_t headerPayloadSize = decodeLittleEndian32(prefix + 8);
+  uint32_t textLength = decodeLittleEndian32(prefix + 12);
+  // Sums in 64 bits: a text length near 2^32 must not wrap round to a small padded size.
+  uint64_t padded = uint64_t(textLength) + (4 - textLength % 4) % 4;
+  return payloadSize == 4 && uint64_t(headerPayloadSize) == padded + 4 &&
+         uint64_t(blockSize) == uint64_t(headerPayloadSize) + 4 &&
+         uint64_t(blockSize) + 8 <= UINT32_MAX;
+}
+
 HeaderText readHeader(ArchiveContext& context) {
   unsigned char prefix[prefixSize];
   for (uint32_t field = 0; field < 4; ++field)
     if (!readExactly(context.source, reinterpret_cast<char*>(prefix + 4 * field), 4))
       return HeaderText();
+  if (!isArchivePrefix(prefix)) return HeaderText();
   uint32_t blockSize = decodeLittleEndian32(prefix + 4);
   uint32_t textLength = decodeLittleEndian32(prefix + 12);
-  if (!prefixHolds(decodeLittleEndian32(prefix), blockSize, decodeLittleEndian32(prefix + 8),
-                   textLength))
-    return HeaderText();
 
   uint64_t available = 0;
   bool sizeKnown = context.source.bytesLeft(available);

@@ -21,6 +21,16 @@ struct ArchiveContext {
 // The header text exactly as the archive holds it; any byte, NUL included, is content.
 using HeaderText = std::string;
 
+// The length of the prefix that starts every archive: four 32-bit little-endian numbers.
+constexpr uint32_t prefixSize = 16;
+
+// True when `prefix`, the first prefixSize bytes of a file, follow the layout rules that
+// readHeader checks before it reads the text: an 8-byte block giving the header block's
+// size, then a header block holding the text length and the text padded to a multiple of
+// 4, with the data region starting at a position that fits 32 bits. A file whose prefix
+// fails them is not an archive, whatever follows.
+bool isArchivePrefix(const unsigned char* prefix);
+
 // Reads the 16-byte prefix at the source's current position, checks it and reads the
 // header text that follows. On success returns the whole text and sets
 // `context.dataBase` to the start of the data region. On any failure (a read that fails

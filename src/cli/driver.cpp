@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "archive/byte_source.h"
 #include "archive/console.h"
 #include "archive/platform.h"
 #include "archive/process_archive.h"
+#include "archive/stream_spool.h"
 
 namespace tolvex {
 namespace {
@@ -22,6 +24,19 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 bool isDirectory(std::FILE* file) {
   struct stat status;
   return fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// Puts in place of `stream`, whose bytes come only once and in order, a copy of them that
+// can be read at positions. `stream` is replaced only when the result is Copied.
+SpoolResult replaceByCopy(FilePtr& stream) {
+  Handle copy;
+  SpoolResult result = spoolStream(fileno(stream.get()), copy);
+  if (result != SpoolResult::Copied) return result;
+  FilePtr copied(fdopen(static_cast<int>(copy.value()), "rb"));
+  if (!copied) return SpoolResult::Failed;
+  copy.release();  // closed with the copied stream from here on
+  stream = std::move(copied);
+  return result;
 }
 
 }  // namespace
@@ -56,8 +71,14 @@ void printArchiveName(const std::string& path) {
 
 void openArchive(const std::string& path) {
   FilePtr stream(std::fopen(path.c_str(), "rb"));
-  if (!stream || isDirectory(stream.get())) {
-    printLine("Error: Cannot open archive.");
+  bool opened = stream && !isDirectory(stream.get());
+  if (opened && !readsAtPositions(fileno(stream.get()))) {
+    SpoolResult result = replaceByCopy(stream);
+    if (result == SpoolResult::NotAnArchive) return;  // no line, as for such a file
+    opened = result == SpoolResult::Copied;
+  }
+  if (!opened) {
+    if (!interrupted()) printLine("Error: Cannot open archive.");
     return;
   }
   // The sources read the file through windows of their own, never through the stream's

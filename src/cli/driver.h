@@ -22,7 +22,12 @@ void printArchiveName(const std::string& path);
 
 // Opens the file named by `path` for binary reading and extracts it as an archive. A path
 // that cannot be opened or names a directory prints "Error: Cannot open archive." and
-// nothing is created for it. The file is closed as soon as its processing returns.
+// nothing is created for it. A file that can only be read in order (a pipe, a FIFO, a
+// terminal) is first read to its end into a nameless file in the current directory and
+// extracted from there, with the same lines as a regular file holding the same bytes;
+// when that copy cannot be made whole, "Error: Cannot open archive." and nothing more.
+// Opening a FIFO waits for a writer. The file, and the copy, are closed as soon as the
+// processing returns.
 void openArchive(const std::string& path);
 
 }  // namespace tolvex
