@@ -213,9 +213,9 @@ void CopyScheduler::run(Lock& lock, Entry& entry, bool atTurn, ByteSource& sourc
   entry.stop = false;
   try {
     if (entry.kind == Entry::Kind::Directory)
-      makeDirectory(lock, entry, atTurn);
+      runDirectory(lock, entry, atTurn);
     else
-      copyFile(lock, entry, atTurn, source);
+      runFile(lock, entry, atTurn, source);
   } catch (...) {
     // Whatever it made is taken back when the run winds down.
     if (!lock.owns_lock()) lock.lock();
@@ -228,7 +228,7 @@ void CopyScheduler::run(Lock& lock, Entry& entry, bool atTurn, ByteSource& sourc
   settle();
 }
 
-void CopyScheduler::makeDirectory(Lock& lock, Entry& entry, bool atTurn) {
+void CopyScheduler::runDirectory(Lock& lock, Entry& entry, bool atTurn) {
   OutputDirectory& directory = *entry.directory;
   const Handle* parent = nullptr;
   FsStatus pinned = pinDirectory(lock, entry.parent, atTurn, parent);
@@ -271,7 +271,7 @@ void CopyScheduler::makeDirectory(Lock& lock, Entry& entry, bool atTurn) {
   entry.state = Entry::State::Done;
 }
 
-void CopyScheduler::copyFile(Lock& lock, Entry& entry, bool atTurn, ByteSource& source) {
+void CopyScheduler::runFile(Lock& lock, Entry& entry, bool atTurn, ByteSource& source) {
   static const Handle noDirectory;
   const Handle* directory = nullptr;
   FsStatus pinned = pinDirectory(lock, entry.parent, atTurn, directory);

@@ -98,8 +98,8 @@ class CopyScheduler {
   Entry* firstAheadClaim();
   // Runs a claimed entry with `source` and hands it back.
   void run(Lock& lock, Entry& entry, bool atTurn, ByteSource& source);
-  void makeDirectory(Lock& lock, Entry& entry, bool atTurn);
-  void copyFile(Lock& lock, Entry& entry, bool atTurn, ByteSource& source);
+  void runDirectory(Lock& lock, Entry& entry, bool atTurn);
+  void runFile(Lock& lock, Entry& entry, bool atTurn, ByteSource& source);
   // Hands a copy back: done, or to be done again at its turn.
   void handBack(Lock& lock, Entry& entry, const CopyResult& result, const Handle& directory);
   // Pins `directory`, trying again for descriptors as the entry's turn allows.
