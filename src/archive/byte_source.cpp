@@ -1,14 +1,11 @@
 #include "archive/byte_source.h"
 
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <new>
+
+#include "archive/platform.h"
 
 namespace tolvex {
 namespace {
@@ -20,21 +17,21 @@ constexpr uint32_t windowSize = ByteSource::viewLimit;
 
 }  // namespace
 
-FileByteSource::FileByteSource(std::FILE* stream) : fd_(fileno(stream)) {}
+FileByteSource::FileByteSource(const Handle& file) : file_(file) {}
 
 bool FileByteSource::read(char* buffer, uint32_t count, uint32_t& got) {
   // After a failed seek the position is not the one asked for; reading there would hand
   // out the wrong bytes as if they were right.
   if (seekFailed_) return false;
   uint32_t delivered = 0;
-  if (!atEnd_ && !readAt(buffer, count, delivered)) return false;
+  if (!atEnd_ && !readThrough(buffer, count, delivered)) return false;
   position_ += delivered;
   atEnd_ = atEnd_ || delivered < count;
   got = delivered;
   return true;
 }
 
-bool FileByteSource::readAt(char* buffer, uint32_t count, uint32_t& got) {
+bool FileByteSource::readThrough(char* buffer, uint32_t count, uint32_t& got) {
   uint32_t done = 0;
   while (done < count) {
     uint64_t at = position_ + done;
@@ -50,8 +47,7 @@ bool FileByteSource::readAt(char* buffer, uint32_t count, uint32_t& got) {
     if (!window_ && count - done < windowSize) window_.reset(new (std::nothrow) char[windowSize]);
     bool direct = count - done >= windowSize || !window_;
     char* target = direct ? buffer + done : window_.get();
-    ssize_t n = pread(fd_, target, direct ? count - done : windowSize, static_cast<off_t>(at));
-    if (n < 0 && errno == EINTR) continue;
+    int64_t n = readAt(file_, target, direct ? count - done : windowSize, at);
     if (n < 0) return false;
     if (n == 0) break;
     if (direct) {
@@ -66,16 +62,15 @@ bool FileByteSource::readAt(char* buffer, uint32_t count, uint32_t& got) {
 }
 
 void FileByteSource::seek(uint64_t position) {
-  seekFailed_ = position > static_cast<uint64_t>(std::numeric_limits<off_t>::max());
+  // Positions beyond what a signed 64-bit offset reaches exist in no file.
+  seekFailed_ = position > static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
   if (!seekFailed_) position_ = position;
   atEnd_ = false;
 }
 
 bool FileByteSource::bytesLeft(uint64_t& count) {
   if (size_ == Size::Unasked) {
-    struct stat status;
-    size_ = fstat(fd_, &status) == 0 && S_ISREG(status.st_mode) ? Size::Known : Size::Unknown;
-    if (size_ == Size::Known) sizeInBytes_ = static_cast<uint64_t>(status.st_size);
+    size_ = regularFileSize(file_, sizeInBytes_) ? Size::Known : Size::Unknown;
   }
   if (seekFailed_ || size_ == Size::Unknown) return false;
   count = sizeInBytes_ > position_ ? sizeInBytes_ - position_ : 0;
@@ -106,9 +101,8 @@ bool FileByteSource::fillWindow(uint32_t count) {
   windowLength_ = 0;
   // Filled whole when the file allows, so that the entries after this one are read from it.
   while (windowLength_ < count) {
-    ssize_t n = pread(fd_, window_.get() + windowLength_, windowSize - windowLength_,
-                      static_cast<off_t>(position_ + windowLength_));
-    if (n < 0 && errno == EINTR) continue;
+    int64_t n = readAt(file_, window_.get() + windowLength_, windowSize - windowLength_,
+                       position_ + windowLength_);
     if (n < 0) return windowLength_ > 0;  // the bytes before the error are good
     if (n == 0) break;
     windowLength_ += static_cast<uint32_t>(n);

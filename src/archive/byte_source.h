@@ -2,10 +2,11 @@
 #define TOLVEX_ARCHIVE_BYTE_SOURCE_H_
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
 namespace tolvex {
+
+class Handle;
 
 // The bytes of one archive, read at a current position. Everything that reads an archive
 // reads it through this interface. A source is owned by whoever made it and is never
@@ -45,14 +46,14 @@ class ByteSource {
   ~ByteSource() = default;
 };
 
-// A ByteSource over the file of a stdio stream opened for binary reading, starting at the
-// file's first byte. Borrows the stream: it neither opens nor closes it, and the stream
-// must outlive the source. Reads go to the file's descriptor at the source's own position
-// (pread), through a window of viewLimit bytes that the source owns, so neither the
-// stream's buffer nor its position is used; view() hands out bytes in that window.
+// A ByteSource over an open file, starting at the file's first byte. Borrows the file: it
+// neither opens nor closes it, and the file must outlive the source. Reads go to the file
+// at the source's own position (readAt), through a window of viewLimit bytes that the
+// source owns, so several sources can read one file at once; view() hands out bytes in
+// that window.
 class FileByteSource final : public ByteSource {
  public:
-  explicit FileByteSource(std::FILE* stream);
+  explicit FileByteSource(const Handle& file);
 
   // As ByteSource::read; also true with `got` 0, without reading, once a read has reached
   // the end of the archive (a seek starts over).
@@ -66,12 +67,12 @@ class FileByteSource final : public ByteSource {
  private:
   // Reads into `buffer` at the position until `count` bytes, the end or an error; false
   // on an error.
-  bool readAt(char* buffer, uint32_t count, uint32_t& got);
+  bool readThrough(char* buffer, uint32_t count, uint32_t& got);
   // Fills the window from the read position with up to `count` bytes (at least as many as
   // the file holds there, up to the window's size); false on an error or without memory.
   bool fillWindow(uint32_t count);
 
-  int fd_;
+  const Handle& file_;
   uint64_t position_ = 0;
   bool seekFailed_ = false;
   bool atEnd_ = false;

@@ -10,22 +10,23 @@
 #include <memory>
 #include <string>
 
+#include "archive/platform.h"
 #include "temp_dir.h"
 #include "test_files.h"
 
 namespace tolvex {
 namespace {
 
-FilePtr openWith(const TempDir& dir, const std::string& bytes) {
+Handle openWith(const TempDir& dir, const std::string& bytes) {
   std::string path = dir / "archive";
   writeFile(path, bytes);
-  return FilePtr(std::fopen(path.c_str(), "rb"));
+  return openForReading(path);
 }
 
 TEST(FileByteSource, ShortReadAtEndThenNothingUntilSeek) {
   TempDir dir(false);
-  FilePtr file = openWith(dir, "abcdef");
-  FileByteSource source(file.get());
+  Handle file = openWith(dir, "abcdef");
+  FileByteSource source(file);
   char buffer[10] = {};
   uint32_t got = 99;
   source.seek(2);
@@ -45,8 +46,8 @@ TEST(FileByteSource, ShortReadAtEndThenNothingUntilSeek) {
 
 TEST(FileByteSource, SeekBeyondEndReadsNothing) {
   TempDir dir(false);
-  FilePtr file = openWith(dir, "abc");
-  FileByteSource source(file.get());
+  Handle file = openWith(dir, "abc");
+  FileByteSource source(file);
   char buffer[4];
   uint32_t got = 99;
   source.seek(1000);
@@ -57,8 +58,8 @@ TEST(FileByteSource, SeekBeyondEndReadsNothing) {
 // Used to read on from wherever the stream stood when a seek could not be carried out.
 TEST(FileByteSource, FailedSeekFailsReadsUntilNextSeek) {
   TempDir dir(false);
-  FilePtr file = openWith(dir, "abcdef");
-  FileByteSource source(file.get());
+  Handle file = openWith(dir, "abcdef");
+  FileByteSource source(file);
   char buffer[4];
   uint32_t got = 0;
   source.seek(UINT64_MAX);
@@ -73,10 +74,10 @@ TEST(FileByteSource, FailedSeekFailsReadsUntilNextSeek) {
 
 TEST(FileByteSource, ReadErrorLeavesGotUntouched) {
   TempDir dir(false);
-  // Reading a directory's stream is an error (EISDIR), not an end of file.
-  FilePtr file(std::fopen(dir.path().c_str(), "rb"));
-  ASSERT_TRUE(file);
-  FileByteSource source(file.get());
+  // Reading a directory is an error (EISDIR), not an end of file.
+  Handle file(open(dir.path().c_str(), O_RDONLY));
+  ASSERT_TRUE(file.isOpen());
+  FileByteSource source(file);
   char buffer[4];
   uint32_t got = 7;
   EXPECT_FALSE(source.read(buffer, 4, got));
@@ -85,8 +86,8 @@ TEST(FileByteSource, ReadErrorLeavesGotUntouched) {
 
 TEST(FileByteSource, TellsBytesLeftOnlyForRegularFiles) {
   TempDir dir(false);
-  FilePtr file = openWith(dir, "abcdef");
-  FileByteSource source(file.get());
+  Handle file = openWith(dir, "abcdef");
+  FileByteSource source(file);
   uint64_t left = 0;
   ASSERT_TRUE(source.bytesLeft(left));
   EXPECT_EQ(6u, left);
@@ -99,8 +100,8 @@ TEST(FileByteSource, TellsBytesLeftOnlyForRegularFiles) {
   ASSERT_TRUE(source.bytesLeft(left));
   EXPECT_EQ(0u, left);
 
-  FilePtr directory(std::fopen(dir.path().c_str(), "rb"));
-  FileByteSource notAFile(directory.get());
+  Handle directory(open(dir.path().c_str(), O_RDONLY));
+  FileByteSource notAFile(directory);
   EXPECT_FALSE(notAFile.bytesLeft(left));
 }
 
@@ -117,8 +118,8 @@ std::string pattern(size_t length) {
 TEST(FileByteSource, ReadsAcrossAndBeyondItsWindow) {
   TempDir dir(false);
   const std::string bytes = pattern(700 * 1024 + 3);
-  FilePtr file = openWith(dir, bytes);
-  FileByteSource source(file.get());
+  Handle file = openWith(dir, bytes);
+  FileByteSource source(file);
   struct Case {
     uint64_t position;
     uint32_t count;
@@ -145,8 +146,8 @@ TEST(FileByteSource, ReadsAcrossAndBeyondItsWindow) {
 TEST(FileByteSource, ViewsHandOutTheBytesAtThePosition) {
   TempDir dir(false);
   const std::string bytes = pattern(700 * 1024 + 3);
-  FilePtr file = openWith(dir, bytes);
-  FileByteSource source(file.get());
+  Handle file = openWith(dir, bytes);
+  FileByteSource source(file);
   struct Case {
     int64_t seekTo;  // -1: go on from where the last view ended
     uint32_t count;

@@ -104,8 +104,8 @@ class ExtractFileTest : public ::testing::Test {
   Result extractFromFile(const std::string& data, const std::string& offset, const JsonValue& size,
                          const std::string& name = "f") {
     writeFile("archive", archiveFromHeader("{}", data));
-    FilePtr file(std::fopen("archive", "rb"));
-    FileByteSource source(file.get());
+    Handle file = openForReading("archive");
+    FileByteSource source(file);
     return extract(source, 20, offset, size, name);
   }
 
@@ -146,8 +146,8 @@ TEST_F(ExtractFileTest, CopiesEntriesOfManyPieces) {
     SCOPED_TRACE(count);
     const std::string line = "Extracting tolvex/f (" + std::to_string(count) + ") " +
                              std::string((count + 1023) / 1024, '.') + " OK\n";
-    FilePtr file(std::fopen("archive", "rb"));
-    FileByteSource fromFile(file.get());
+    Handle file = openForReading("archive");
+    FileByteSource fromFile(file);
     MemoryByteSource fromMemory(archive);
     for (ByteSource* source :
          {static_cast<ByteSource*>(&fromFile), static_cast<ByteSource*>(&fromMemory)}) {
@@ -232,8 +232,8 @@ TEST_F(ExtractFileTest, ReplacesExistingFileWithANewOne) {
 TEST_F(ExtractFileTest, ArchiveReplacedByItsOwnEntryStaysReadable) {
   const std::string archive = archiveFromHeader("{}", "first" + pattern(5000));
   writeFile("tolvex/self", archive);
-  FilePtr file(std::fopen("tolvex/self", "rb"));
-  FileByteSource source(file.get());
+  Handle file = openForReading("tolvex/self");
+  FileByteSource source(file);
   Result result =
       extractTasks(source, 20, {{"self", "tolvex/self", 0, 5}, {"z", "tolvex/z", 5, 5000}});
   EXPECT_EQ("Extracting tolvex/self (5) . OK\nExtracting tolvex/z (5000) ..... OK\n", result.line);
@@ -356,8 +356,8 @@ TEST_F(ExtractFileTest, MarksCountWhatTheFileHoldsWhenItRefusesBytes) {
     SCOPED_TRACE(c.count);
     for (bool fromFile : {true, false}) {
       std::string printed = runWithFileSizeLimit(c.limit, [this, fromFile, &c] {
-        FilePtr file(std::fopen("archive", "rb"));
-        FileByteSource fileSource(file.get());
+        Handle file = openForReading("archive");
+        FileByteSource fileSource(file);
         MemoryByteSource memorySource(readFile("archive"));
         ByteSource& source = fromFile ? static_cast<ByteSource&>(fileSource) : memorySource;
         JsonNumber size(NumberForm::Unsigned, c.count);
@@ -391,8 +391,8 @@ TEST_F(ExtractFileTest, ReadsEntriesBeyond2And4GiB) {
     ASSERT_EQ(5, pwrite(archive.get(), "third", 5, 20 + beyond2GiB));
     ASSERT_EQ(6, pwrite(archive.get(), "fourth", 6, 20 + beyond4GiB));
   }
-  FilePtr file(std::fopen("archive", "rb"));
-  FileByteSource source(file.get());
+  Handle file = openForReading("archive");
+  FileByteSource source(file);
   struct Case {
     uint64_t offset;
     const char* contents;

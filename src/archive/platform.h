@@ -4,12 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tolvex {
 
-// Everything extraction asks of the operating system goes through this file: the output
-// tree (FileSystem), standard output, and interrupts. One implementation per system lives
-// in a file of its own; nothing above it depends on which one is built.
+// Everything tolvex asks of the operating system goes through this file: the command
+// line, reading archives, the output tree (FileSystem), standard output, and interrupts.
+// One implementation per system lives in a file of its own; nothing above it depends on
+// which one is built.
 
 // An open file or directory of the system, or none; closed when destroyed. The value is
 // the system's own (a descriptor or a handle), kept in an integer wide enough for either.
@@ -93,6 +95,35 @@ FileSystem& nativeFileSystem();
 // How many output directories an extraction may keep open at once: a share of the
 // process's limit on open files, so that the rest stays free for the files themselves.
 size_t openDirectoryBudget();
+
+// The command line: the arguments after the program's name, as byte strings. Where the
+// system's command line is not bytes (Windows), they are its text in UTF-8; `count` and
+// `arguments` are then not used.
+std::vector<std::string> commandLineArguments(int count, char** arguments);
+
+// Archives.
+// Opens the file `path` (relative to the working directory, any link followed) for
+// reading; none when it cannot be read or is a directory. While it is open, its name may
+// be taken away or given to another file; it stays readable to its end.
+Handle openForReading(const std::string& path);
+// True when `file` can be read at positions (a regular file, a block device); false for a
+// stream whose bytes come once and in order (a pipe, a FIFO, a socket, a terminal).
+bool readsAtPositions(const Handle& file);
+// The size of `file` when it is a regular file; false for anything else.
+bool regularFileSize(const Handle& file, uint64_t& size);
+// Reads up to `count` bytes of `file` at `position`, which stays where it was: how many
+// (0 at the end), or -1 on an error, a position too large for the system included.
+int64_t readAt(const Handle& file, char* buffer, size_t count, uint64_t position);
+// Waits for bytes of the stream `stream` and reads up to `count` of them: how many (0 at
+// its end), or -1 on an error or once the program is interrupted.
+int64_t readStream(const Handle& stream, char* buffer, size_t count);
+// Writes all of `bytes` at the end of `file`; false when it does not take them all.
+bool writeAll(const Handle& file, const char* bytes, size_t count);
+// Creates a new empty file in the working directory, open for reading and writing, that
+// no name reaches and that is gone once closed: where the system has such files (Linux's
+// O_TMPFILE) and `tryNameless` holds, one that never had a name; otherwise one under a
+// fresh name, created exclusively and its name removed at once. None when it cannot.
+Handle createNamelessFile(bool tryNameless = true);
 
 // Standard output.
 bool standardOutputIsTerminal();

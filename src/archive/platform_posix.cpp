@@ -4,11 +4,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <limits>
 
 #include "archive/platform.h"
 
@@ -143,6 +146,74 @@ intptr_t Handle::release() {
 void Handle::reset() {
   if (value_ != none) ::close(static_cast<int>(value_));
   value_ = none;
+}
+
+std::vector<std::string> commandLineArguments(int count, char** arguments) {
+  std::vector<std::string> result;
+  for (int i = 1; i < count; ++i)
+    result.emplace_back(arguments[i]);  // the system hands out terminated strings
+  return result;
+}
+
+Handle openForReading(const std::string& path) {
+  int opened = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (opened < 0) return Handle();
+  Handle file(opened);
+  struct stat status;
+  if (fstat(opened, &status) != 0 || S_ISDIR(status.st_mode)) return Handle();
+  return file;
+}
+
+bool readsAtPositions(const Handle& file) {
+  // A pipe, a FIFO and a socket refuse any seek (ESPIPE), and so do terminals; asking for
+  // the current position moves nothing.
+  return lseek(fd(file), 0, SEEK_CUR) >= 0;
+}
+
+bool regularFileSize(const Handle& file, uint64_t& size) {
+  struct stat status;
+  if (fstat(fd(file), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+  size = static_cast<uint64_t>(status.st_size);
+  return true;
+}
+
+int64_t readAt(const Handle& file, char* buffer, size_t count, uint64_t position) {
+  if (position > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) return -1;
+  for (;;) {
+    ssize_t n = pread(fd(file), buffer, count, static_cast<off_t>(position));
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
+int64_t readStream(const Handle& stream, char* buffer, size_t count) {
+  for (;;) {
+    ssize_t n = read(fd(stream), buffer, count);
+    if (n >= 0 || errno != EINTR) return n;
+    if (interrupted()) return -1;
+  }
+}
+
+bool writeAll(const Handle& file, const char* bytes, size_t count) {
+  size_t written = 0;
+  return nativeFileSystem().write(file, bytes, count, written) == FsStatus::Ok;
+}
+
+Handle createNamelessFile([[maybe_unused]] bool tryNameless) {
+#ifdef O_TMPFILE
+  // O_EXCL: the file can never be given a name later.
+  if (tryNameless) {
+    int opened = open(".", O_TMPFILE | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+    // Some file systems and older kernels have no such files: the portable way follows.
+    if (opened >= 0) return Handle(opened);
+  }
+#endif
+  // mkstemp creates exclusively, so an existing file of that name is never opened.
+  char name[] = ".tolvex-stream-XXXXXX";
+  int opened = mkstemp(name);
+  if (opened < 0) return Handle();
+  Handle file(opened);
+  if (unlink(name) != 0) return Handle();
+  return file;
 }
 
 FileSystem& nativeFileSystem() {

@@ -10,11 +10,6 @@ namespace tolvex {
 // pass, into a file in the current directory that no name reaches: it is read like any
 // regular file, and it is gone when its descriptor is closed.
 
-// True when the open file `fd` can be read at positions (a regular file, a block device,
-// most character devices); false when its bytes come only in order (a pipe, a FIFO, a
-// socket, a terminal).
-bool readsAtPositions(int fd);
-
 // What spoolStream made of a stream.
 enum class SpoolResult {
   // `copy` holds every byte the stream gave, up to its end.
@@ -34,13 +29,7 @@ enum class SpoolResult {
 // On Copied, `copy` holds that file, open for reading and writing; otherwise `copy` is left
 // as it was. Takes one buffer of fixed size, whatever the stream's length. Waits for the
 // stream as long as it has no end.
-SpoolResult spoolStream(int in, Handle& copy);
-
-// Creates a new empty file in the current directory, open for reading and writing, that no
-// name reaches: with O_TMPFILE where the system and the file system have it, otherwise
-// under a fresh name, created exclusively and removed at once. `tryTmpfile` false goes the
-// second way only (for tests). Holds nothing when neither way works.
-Handle createNamelessFile(bool tryTmpfile = true);
+SpoolResult spoolStream(const Handle& in, Handle& copy);
 
 }  // namespace tolvex
 

@@ -2,6 +2,7 @@
 #define TOLVEX_CLI_DRIVER_H_
 
 #include <string>
+#include <vector>
 
 namespace tolvex {
 
@@ -14,7 +15,7 @@ extern const char usageText[];
 // excluded): the banner, an empty line, then the usage line when there are no arguments, or
 // for each argument in order its name line and everything its archive's processing prints.
 // Stops after the archive during which the program was interrupted.
-void runCommandLine(int count, const char* const* arguments);
+void runCommandLine(const std::vector<std::string>& arguments);
 
 // Prints one line: the final component of `path`, the bytes after its last '/' or '\'
 // (all of `path` when it has neither).

@@ -6,7 +6,7 @@
 
 int main(int argc, char** argv) {
   tolvex::installSignalHandling();
-  tolvex::runCommandLine(argc - 1, argv + 1);
+  tolvex::runCommandLine(tolvex::commandLineArguments(argc, argv));
   tolvex::endByInterrupt();
   return 0;
 }
