@@ -2,20 +2,43 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <new>
+#include <string>
 
 namespace tolvex {
 
 void JsonValue::release() {
-  if (this != undefinedValue()) delete this;
-}
-
-void JsonNull::release() {
-  if (this != nullValue()) delete this;
-}
-
-void JsonBoolean::release() {
-  if (this != falseValue() && this != trueValue()) delete this;
+  if (storage_ != Storage::Own) return;
+  switch (kind) {
+    case JsonKind::Null:
+      delete static_cast<JsonNull*>(this);
+      break;
+    case JsonKind::Boolean:
+      delete static_cast<JsonBoolean*>(this);
+      break;
+    case JsonKind::Number:
+      delete static_cast<JsonNumber*>(this);
+      break;
+    case JsonKind::String: {
+      auto* string = static_cast<JsonString*>(this);
+      string->~JsonString();
+      ::operator delete(string);
+      break;
+    }
+    case JsonKind::Array:
+      delete static_cast<JsonArray*>(this);
+      break;
+    case JsonKind::Object: {
+      auto* object = static_cast<JsonObject*>(this);
+      object->~JsonObject();
+      JsonObject::free(object);
+      break;
+    }
+    case JsonKind::Undefined:
+      break;  // only the shared instance has this kind
+  }
 }
 
 double JsonNumber::realValue() const {
@@ -30,25 +53,51 @@ int64_t JsonNumber::signedValue() const {
   return value;
 }
 
+JsonString* JsonString::make(std::string_view bytes) {
+  if (bytes.size() > UINT32_MAX) throw std::bad_alloc();
+  char* memory = static_cast<char*>(::operator new(sizeof(JsonString) + bytes.size()));
+  char* copy = memory + sizeof(JsonString);
+  if (!bytes.empty()) std::memcpy(copy, bytes.data(), bytes.size());
+  return new (memory) JsonString(copy, uint32_t(bytes.size()), Storage::Own);
+}
+
+JsonArray::JsonArray(std::vector<JsonValue*>&& elements) : JsonValue(JsonKind::Array, Storage::Own) {
+  if (elements.empty()) return;
+  try {
+    if (elements.size() > UINT32_MAX) throw std::bad_alloc();
+    elements_ = new JsonValue*[elements.size()];
+  } catch (...) {
+    for (JsonValue* element : elements)
+      element->release();
+    throw;
+  }
+  std::copy(elements.begin(), elements.end(), elements_);
+  count_ = capacity_ = uint32_t(elements.size());
+}
+
 JsonArray::~JsonArray() {
-  for (JsonValue* element : elements_)
-    element->release();
+  if (inDocument()) return;
+  for (uint32_t i = 0; i < count_; ++i)
+    elements_[i]->release();
+  delete[] elements_;
 }
 
 void JsonArray::append(JsonValue* value) {
-  elements_.push_back(value);
+  if (inDocument()) return;
+  if (count_ == capacity_) {
+    if (capacity_ == UINT32_MAX) throw std::bad_alloc();
+    uint32_t capacity = capacity_ < 4 ? 4 : capacity_ > UINT32_MAX / 2 ? UINT32_MAX : 2 * capacity_;
+    auto* grown = new JsonValue*[capacity];
+    std::copy(elements_, elements_ + count_, grown);
+    delete[] elements_;
+    elements_ = grown;
+    capacity_ = capacity;
+  }
+  elements_[count_++] = value;
 }
 
-JsonString* JsonString::make(std::string_view bytes) {
-  if (bytes.size() > UINT32_MAX) throw std::bad_alloc();
-  auto* string = new (TrailingBytes{bytes.size()}) JsonString(uint32_t(bytes.size()));
-  char* text = reinterpret_cast<char*>(string) + sizeof(JsonString);
-  if (!bytes.empty()) std::memcpy(text, bytes.data(), bytes.size());
-  return string;
-}
-
-// Members added after the object was made, and where the last positional access stood in
-// the merged order of the run and these members.
+// Members added to an object of its own after it was made, and where the last positional
+// access stood in the merged order of the run and these members.
 struct JsonObject::Overflow {
   using Members = std::map<std::string, JsonValue*, std::less<>>;
 
@@ -64,18 +113,19 @@ struct JsonObject::Overflow {
   Members::iterator position = members.begin();
 };
 
-JsonObject::JsonObject(uint32_t runLength) : JsonValue(JsonKind::Object), runLength_(runLength) {}
-
 JsonObject* JsonObject::make(const Entry* entries, size_t count) {
   size_t keyLength = 0;
   for (size_t i = 0; i < count; ++i)
     keyLength += entries[i].key.size();
   // Key offsets are 32-bit; a header text never holds 4 GiB of keys.
   if (count > UINT32_MAX || keyLength > UINT32_MAX) throw std::bad_alloc();
-  size_t extra = count * sizeof(Member) + keyLength;
-  auto* object = new (TrailingBytes{extra}) JsonObject(uint32_t(count));
+  const size_t runBytes = count * sizeof(Member);
+  char* memory =
+      static_cast<char*>(::operator new(overflowSpace + sizeof(JsonObject) + runBytes + keyLength));
+  char* keys = memory + overflowSpace + sizeof(JsonObject) + runBytes;
+  auto* object = new (memory + overflowSpace) JsonObject(keys, uint32_t(count), Storage::Own);
+  object->overflowSlot() = nullptr;
   Member* run = object->run();
-  char* keys = const_cast<char*>(object->keyBytes());
   uint32_t offset = 0;
   for (size_t i = 0; i < count; ++i) {
     const std::string_view key = entries[i].key;
@@ -86,9 +136,15 @@ JsonObject* JsonObject::make(const Entry* entries, size_t count) {
   return object;
 }
 
+void JsonObject::free(JsonObject* object) {
+  ::operator delete(reinterpret_cast<char*>(object) - overflowSpace);
+}
+
 JsonObject::~JsonObject() {
+  if (inDocument()) return;
   // Values in ascending key order; the keys go afterwards, with the members.
-  if (!overflow_) {
+  Overflow* more = overflowSlot();
+  if (!more) {
     for (uint32_t i = 0; i < runLength_; ++i)
       run()[i].value->release();
     return;
@@ -96,11 +152,12 @@ JsonObject::~JsonObject() {
   const uint32_t count = memberCount();
   for (uint32_t i = 0; i < count; ++i)
     mergedAt(i).second->release();
+  delete more;
 }
 
 uint32_t JsonObject::memberCount() const {
-  size_t count = runLength_ + (overflow_ ? overflow_->members.size() : 0);
-  return static_cast<uint32_t>(count);
+  Overflow* more = overflow();
+  return static_cast<uint32_t>(runLength_ + (more ? more->members.size() : 0));
 }
 
 const JsonObject::Member* JsonObject::findInRun(std::string_view key) const {
@@ -112,79 +169,185 @@ const JsonObject::Member* JsonObject::findInRun(std::string_view key) const {
 }
 
 bool JsonObject::addMember(std::string_view key, JsonValue* value) {
-  if (findInRun(key) != nullptr) return false;
-  if (!overflow_) overflow_ = std::make_unique<Overflow>();
-  if (!overflow_->members.emplace(std::string(key), value).second) return false;
-  overflow_->rewind();  // positions from the new key on have moved
+  if (inDocument() || findInRun(key) != nullptr) return false;
+  Overflow*& more = overflowSlot();
+  if (!more) more = new Overflow;
+  if (!more->members.emplace(std::string(key), value).second) return false;
+  more->rewind();  // positions from the new key on have moved
   return true;
 }
 
 std::pair<std::string_view, JsonValue*> JsonObject::mergedAt(uint32_t index) const {
-  Overflow& overflow = *overflow_;
-  if (index < overflow.index) overflow.rewind();
+  Overflow& more = *overflowSlot();
+  if (index < more.index) more.rewind();
   // The run and the overflow are each sorted and share no key: step through their merge.
   auto runIsNext = [&] {
-    return overflow.runPosition < runLength_ &&
-           (overflow.position == overflow.members.end() ||
-            keyOf(run()[overflow.runPosition]) < overflow.position->first);
+    return more.runPosition < runLength_ &&
+           (more.position == more.members.end() ||
+            keyOf(run()[more.runPosition]) < more.position->first);
   };
-  for (; overflow.index < index; ++overflow.index) {
+  for (; more.index < index; ++more.index) {
     if (runIsNext())
-      ++overflow.runPosition;
+      ++more.runPosition;
     else
-      ++overflow.position;
+      ++more.position;
   }
   if (runIsNext()) {
-    const Member& member = run()[overflow.runPosition];
+    const Member& member = run()[more.runPosition];
     return {keyOf(member), member.value};
   }
-  return {overflow.position->first, overflow.position->second};
+  return {more.position->first, more.position->second};
 }
 
 std::string_view JsonObject::memberKey(uint32_t index) const {
+  if (!overflow()) return index < runLength_ ? keyOf(run()[index]) : std::string_view();
   if (index >= memberCount()) return std::string_view();
-  if (!overflow_) return keyOf(run()[index]);
   return mergedAt(index).first;
 }
 
 const JsonValue& JsonObject::memberValue(uint32_t index) const {
+  if (!overflow()) return index < runLength_ ? *run()[index].value : *undefinedValue();
   if (index >= memberCount()) return *undefinedValue();
-  if (!overflow_) return *run()[index].value;
   return *mergedAt(index).second;
 }
 
 const JsonValue& JsonObject::member(std::string_view key) const {
   if (const Member* found = findInRun(key)) return *found->value;
-  if (overflow_) {
-    auto found = overflow_->members.find(key);
-    if (found != overflow_->members.end()) return *found->second;
+  if (Overflow* more = overflow()) {
+    auto found = more->members.find(key);
+    if (found != more->members.end()) return *found->second;
   }
   return *undefinedValue();
 }
 
+JsonValue* copyOf(const JsonValue& value) {
+  switch (value.kind) {
+    case JsonKind::Number: {
+      const auto& number = static_cast<const JsonNumber&>(value);
+      return new JsonNumber(number.form, number.payload);
+    }
+    case JsonKind::String:
+      return JsonString::make(static_cast<const JsonString&>(value).text());
+    case JsonKind::Array: {
+      const auto& array = static_cast<const JsonArray&>(value);
+      Owned<JsonArray> copy(new JsonArray);
+      for (size_t i = 0; i < array.elementCount(); ++i) {
+        Owned<JsonValue> element(copyOf(array.element(i)));
+        copy->append(element.get());
+        element.release();
+      }
+      return copy.release();
+    }
+    case JsonKind::Object: {
+      const auto& object = static_cast<const JsonObject&>(value);
+      std::vector<Owned<JsonValue>> values;
+      std::vector<JsonObject::Entry> entries;
+      for (uint32_t i = 0; i < object.memberCount(); ++i) {
+        values.emplace_back(copyOf(object.memberValue(i)));
+        entries.push_back({object.memberKey(i), values.back().get()});
+      }
+      JsonObject* copy = JsonObject::make(entries.data(), entries.size());
+      for (Owned<JsonValue>& held : values)
+        held.release();  // the copy owns them now
+      return copy;
+    }
+    case JsonKind::Null:
+      return nullValue();
+    case JsonKind::Boolean:
+      return static_cast<const JsonBoolean&>(value).value ? trueValue() : falseValue();
+    case JsonKind::Undefined:
+      break;
+  }
+  return undefinedValue();
+}
+
 JsonValue* undefinedValue() {
-  static JsonValue instance(JsonKind::Undefined);
+  static JsonValue instance(JsonKind::Undefined, JsonValue::Storage::Shared);
   return &instance;
 }
 
 JsonNull* nullValue() {
-  static JsonNull instance;
+  static JsonNull instance{JsonNull::SharedTag()};
   return &instance;
 }
 
 JsonBoolean* falseValue() {
-  static JsonBoolean instance(false);
+  static JsonBoolean instance(false, JsonValue::Storage::Shared);
   return &instance;
 }
 
 JsonBoolean* trueValue() {
-  static JsonBoolean instance(true);
+  static JsonBoolean instance(true, JsonValue::Storage::Shared);
   return &instance;
 }
 
-void JsonDocument::reset() {
+// Blocks grow with what the document holds, so that a tree takes few of them and the last
+// one is never much larger than what came before; untouched space costs no memory.
+constexpr size_t firstBlockBytes = 64 * 1024;
+constexpr size_t largestBlockBytes = 64 * 1024 * 1024;
+
+void JsonDocument::startBlock(size_t bytes) {
+  size_t size = std::clamp(std::max(blockBytes_, textLength_ / 2), firstBlockBytes,
+                           largestBlockBytes);
+  size = std::max(size, bytes);
+  auto* block = static_cast<Block*>(::operator new(sizeof(Block) + size));
+  *block = Block{blocks_, size};
+  blocks_ = block;
+  blockBytes_ += size;
+  next_ = reinterpret_cast<char*>(block + 1);
+  end_ = next_ + size;
+}
+
+void JsonDocument::clearValues() {
   if (root != nullptr) root->release();
   root = nullptr;
+  while (blocks_ != nullptr) {
+    Block* previous = blocks_->previous;
+    ::operator delete(blocks_);
+    blocks_ = previous;
+  }
+  next_ = end_ = nullptr;
+  blockBytes_ = 0;
+}
+
+void JsonDocument::reset() {
+  clearValues();
+  text_.reset();
+  textLength_ = 0;
+}
+
+char* JsonDocument::placeText(size_t length) {
+  reset();
+  // Key and string offsets into the text are 32-bit.
+  if (length > UINT32_MAX) throw std::bad_alloc();
+  text_.reset(new char[length > 0 ? length : 1]);
+  textLength_ = length;
+  return text_.get();
+}
+
+JsonNumber* JsonDocument::makeNumber(NumberForm form, uint64_t payload) {
+  return new (allocate(sizeof(JsonNumber))) JsonNumber(form, payload, JsonValue::Storage::Document);
+}
+
+JsonString* JsonDocument::makeString(const char* bytes, uint32_t length) {
+  return new (allocate(sizeof(JsonString)))
+      JsonString(bytes, length, JsonValue::Storage::Document);
+}
+
+JsonArray* JsonDocument::makeArray(JsonValue* const* elements, size_t count) {
+  if (count > UINT32_MAX) throw std::bad_alloc();
+  char* memory = static_cast<char*>(allocate(sizeof(JsonArray) + count * sizeof(JsonValue*)));
+  auto** stored = reinterpret_cast<JsonValue**>(memory + sizeof(JsonArray));
+  if (count > 0) std::memcpy(stored, elements, count * sizeof(JsonValue*));
+  return new (memory) JsonArray(stored, uint32_t(count));
+}
+
+JsonObject* JsonDocument::makeObject(const JsonObject::Member* members, size_t count) {
+  if (count > UINT32_MAX) throw std::bad_alloc();
+  char* memory = static_cast<char*>(allocate(sizeof(JsonObject) + count * sizeof(JsonObject::Member)));
+  auto* object = new (memory) JsonObject(text_.get(), uint32_t(count), JsonValue::Storage::Document);
+  if (count > 0) std::memcpy(object->run(), members, count * sizeof(JsonObject::Member));
+  return object;
 }
 
 const JsonValue& JsonDocument::member(std::string_view key) const {
