@@ -184,7 +184,7 @@ class Parser {
   size_t openContainers_ = 0;
   bool tooDeep_ = false;
   std::vector<JsonValue*> elements_;
-  std::vector<Member> members_;
+  JsonDocument::MemberStack members_;
 };
 
 // Closes a counted container on every way out.
@@ -317,7 +317,7 @@ bool Parser::object(JsonValue*& slot) {
     position_ = next + 1;
     JsonValue* memberValue = nullptr;
     if (!value(memberValue)) break;
-    members_.push_back(Member{uint32_t(keyStart + 1), keyLength, memberValue});
+    members_.push(Member{uint32_t(keyStart + 1), keyLength, memberValue});
     next = skipWhitespace(position_);
     if (next == size_) break;
     if (text_[next] == '}') {
@@ -348,8 +348,8 @@ bool Parser::keyLess(const Member& a, const Member& b) const {
 }
 
 bool Parser::closeObject(size_t begin, JsonValue*& slot) {
-  Member* const first = members_.data() + begin;
-  Member* last = members_.data() + members_.size();
+  Member* const first = members_.members() + begin;
+  Member* last = members_.members() + members_.size();
   auto before = [this](const Member& a, const Member& b) { return keyLess(a, b); };
   auto notBefore = [this](const Member& a, const Member& b) { return !keyLess(a, b); };
   // Headers mostly list keys in order already; otherwise sort, keeping the text's order among
@@ -371,8 +371,8 @@ bool Parser::closeObject(size_t begin, JsonValue*& slot) {
       return !keyLess(a, b) && !keyLess(b, a);
     });
   }
-  slot = document_.makeObject(first, size_t(last - first));
-  members_.resize(begin);
+  members_.resize(begin + size_t(last - first));
+  slot = document_.makeObject(members_, begin);
   return true;
 }
 

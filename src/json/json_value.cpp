@@ -290,7 +290,8 @@ void JsonDocument::startBlock(size_t bytes) {
   size_t size = std::clamp(std::max(blockBytes_, textLength_ / 2), firstBlockBytes,
                            largestBlockBytes);
   size = std::max(size, bytes);
-  auto* block = static_cast<Block*>(::operator new(sizeof(Block) + size));
+  auto* block = static_cast<Block*>(std::malloc(sizeof(Block) + size));
+  if (block == nullptr) throw std::bad_alloc();
   *block = Block{blocks_, size};
   blocks_ = block;
   blockBytes_ += size;
@@ -303,7 +304,7 @@ void JsonDocument::clearValues() {
   root = nullptr;
   while (blocks_ != nullptr) {
     Block* previous = blocks_->previous;
-    ::operator delete(blocks_);
+    std::free(blocks_);
     blocks_ = previous;
   }
   next_ = end_ = nullptr;
@@ -347,6 +348,39 @@ JsonObject* JsonDocument::makeObject(const JsonObject::Member* members, size_t c
   char* memory = static_cast<char*>(allocate(sizeof(JsonObject) + count * sizeof(JsonObject::Member)));
   auto* object = new (memory) JsonObject(text_.get(), uint32_t(count), JsonValue::Storage::Document);
   if (count > 0) std::memcpy(object->run(), members, count * sizeof(JsonObject::Member));
+  return object;
+}
+
+void JsonDocument::MemberStack::grow() {
+  size_t capacity = capacity_ < 256 ? 256 : 2 * capacity_;
+  void* grown = std::realloc(buffer_, headerBytes + capacity * sizeof(JsonObject::Member));
+  if (grown == nullptr) throw std::bad_alloc();
+  buffer_ = static_cast<char*>(grown);
+  capacity_ = capacity;
+}
+
+// Below this many members an object is copied out of the stack: taking over the stack's
+// memory would leave the stack to grow again from nothing.
+constexpr size_t fewestMembersTakenOver = 4096;
+
+JsonObject* JsonDocument::makeObject(MemberStack& stack, size_t begin) {
+  const size_t count = stack.size() - begin;
+  if (begin != 0 || count < fewestMembersTakenOver) {
+    JsonObject* object = makeObject(stack.members() + begin, count);
+    stack.resize(begin);
+    return object;
+  }
+  static_assert(sizeof(Block) + sizeof(JsonObject) == MemberStack::headerBytes,
+                "the stack leaves room for exactly a block header and an object");
+  if (count > UINT32_MAX) throw std::bad_alloc();
+  auto* block = reinterpret_cast<Block*>(stack.buffer_);
+  // Behind the block that values are being made in; the order only matters for freeing.
+  *block = Block{blocks_, stack.capacity_ * sizeof(JsonObject::Member) + sizeof(JsonObject)};
+  blocks_ = block;
+  blockBytes_ += block->size;
+  auto* object = new (block + 1) JsonObject(text_.get(), uint32_t(count), JsonValue::Storage::Document);
+  stack.buffer_ = nullptr;
+  stack.size_ = stack.capacity_ = 0;
   return object;
 }
 

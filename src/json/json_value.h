@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -293,6 +294,45 @@ class JsonDocument {
   JsonString* makeString(const char* bytes, uint32_t length);
   JsonArray* makeArray(JsonValue* const* elements, size_t count);
   JsonObject* makeObject(const JsonObject::Member* members, size_t count);
+
+  // Members waiting for their objects to close, for the parser: a stack in memory that
+  // grows in place where the allocator can, so that a large object's members are not
+  // copied while they gather.
+  class MemberStack {
+   public:
+    MemberStack() = default;
+    MemberStack(const MemberStack&) = delete;
+    MemberStack& operator=(const MemberStack&) = delete;
+    ~MemberStack() { std::free(buffer_); }
+
+    // Throws std::bad_alloc when the stack cannot grow; it is then unchanged.
+    void push(const JsonObject::Member& member) {
+      if (size_ == capacity_) grow();
+      members()[size_++] = member;
+    }
+    JsonObject::Member* members() {
+      return reinterpret_cast<JsonObject::Member*>(buffer_ + headerBytes);
+    }
+    size_t size() const { return size_; }
+    void resize(size_t size) { size_ = size; }
+
+   private:
+    // Room for a block header and an object before the members, so that the document can
+    // take the memory over as an object, run and all.
+    static constexpr size_t headerBytes = 2 * sizeof(void*) + 16;
+    void grow();
+
+    char* buffer_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+
+    friend class JsonDocument;
+  };
+
+  // An object of the members of `stack` from `begin` on, as makeObject above; the stack is
+  // cut back to `begin`. When those are all the stack holds and they are many, the object
+  // takes the stack's memory instead of a copy, and the stack starts over, empty.
+  JsonObject* makeObject(MemberStack& stack, size_t begin);
 
   // Gives up the root and every value made so far; keeps the text.
   void clearValues();
