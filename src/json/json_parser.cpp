@@ -134,10 +134,10 @@ class Parser {
   Parser(const Parser&) = delete;
   Parser& operator=(const Parser&) = delete;
 
-  bool value(JsonValue*& slot);
-  bool array(JsonValue*& slot);
-  bool object(JsonValue*& slot);
-  bool string(JsonValue*& slot);
+  bool value(JsonCell& slot);
+  bool array(JsonCell& slot);
+  bool object(JsonCell& slot);
+  bool string(JsonCell& slot);
 
   // How much of the text has been recognised.
   size_t position() const { return position_; }
@@ -154,13 +154,19 @@ class Parser {
   bool hasWordAt(size_t at, const char* word, size_t length) const {
     return size_ - at >= length && std::memcmp(text_ + at, word, length) == 0;
   }
-  bool word(size_t at, const char* word, size_t length, JsonValue* shared, JsonValue*& slot) {
+  bool null(size_t at, JsonCell& slot) {
+    if (!hasWordAt(at, "null", 4)) return false;
+    JsonDocument::makeNull(slot);
+    position_ = at + 4;
+    return true;
+  }
+  bool boolean(size_t at, const char* word, size_t length, JsonCell& slot) {
     if (!hasWordAt(at, word, length)) return false;
-    slot = shared;
+    JsonDocument::makeBoolean(slot, length == 4);
     position_ = at + length;
     return true;
   }
-  bool number(size_t at, JsonValue*& slot);
+  bool number(size_t at, JsonCell& slot);
   // The string literal whose quotation mark is at `open`: its bytes, decoded in place, start
   // at open + 1. Returns the index after the closing quotation mark with `length` set, or 0
   // when the literal is not complete and valid (then nothing is changed).
@@ -173,8 +179,8 @@ class Parser {
     ++openContainers_;
     return true;
   }
-  bool closeArray(size_t begin, JsonValue*& slot);
-  bool closeObject(size_t begin, JsonValue*& slot);
+  bool closeArray(size_t begin, JsonCell& slot);
+  bool closeObject(size_t begin, JsonCell& slot);
   bool keyLess(const Member& a, const Member& b) const;
 
   JsonDocument& document_;
@@ -183,7 +189,7 @@ class Parser {
   size_t position_ = 0;
   size_t openContainers_ = 0;
   bool tooDeep_ = false;
-  std::vector<JsonValue*> elements_;
+  std::vector<JsonCell> elements_;
   JsonDocument::MemberStack members_;
 };
 
@@ -202,16 +208,16 @@ class OpenContainer {
 // The six recognisers start with six different bytes, and the first four fail without
 // moving the position, so the first byte picks the one attempt that can succeed, with one
 // exception: a failed array attempt hands what it left to the object attempt.
-bool Parser::value(JsonValue*& slot) {
+bool Parser::value(JsonCell& slot) {
   size_t p = skipWhitespace(position_);
   if (p == size_) return false;
   switch (text_[p]) {
     case 'n':
-      return word(p, "null", 4, nullValue(), slot);
+      return null(p, slot);
     case 'f':
-      return word(p, "false", 5, falseValue(), slot);
+      return boolean(p, "false", 5, slot);
     case 't':
-      return word(p, "true", 4, trueValue(), slot);
+      return boolean(p, "true", 4, slot);
     case '"':
       return string(slot);
     case '[':
@@ -225,12 +231,12 @@ bool Parser::value(JsonValue*& slot) {
   }
 }
 
-bool Parser::number(size_t at, JsonValue*& slot) {
+bool Parser::number(size_t at, JsonCell& slot) {
   std::string_view rest(text_ + at, size_ - at);
   NumberForm form;
   uint64_t payload;
   if (!readNumber(rest, form, payload)) return false;
-  slot = document_.makeNumber(form, payload);
+  JsonDocument::makeNumber(slot, form, payload);
   position_ = size_ - rest.size();
   return true;
 }
@@ -253,18 +259,18 @@ size_t Parser::scanString(size_t open, uint32_t& length) {
   }
 }
 
-bool Parser::string(JsonValue*& slot) {
+bool Parser::string(JsonCell& slot) {
   size_t p = skipWhitespace(position_);
   if (p == size_ || text_[p] != '"') return false;
   uint32_t length;
   size_t end = scanString(p, length);
   if (end == 0) return false;
-  slot = document_.makeString(text_ + p + 1, length);
+  JsonDocument::makeString(slot, text_ + p + 1, length);
   position_ = end;
   return true;
 }
 
-bool Parser::array(JsonValue*& slot) {
+bool Parser::array(JsonCell& slot) {
   size_t p = skipWhitespace(position_);
   if (p == size_ || text_[p] != '[') return false;
   if (!open()) return false;
@@ -277,7 +283,7 @@ bool Parser::array(JsonValue*& slot) {
     return closeArray(begin, slot);
   }
   for (;;) {
-    JsonValue* element = nullptr;
+    JsonCell element;
     if (!value(element)) break;
     elements_.push_back(element);
     next = skipWhitespace(position_);
@@ -293,7 +299,7 @@ bool Parser::array(JsonValue*& slot) {
   return false;
 }
 
-bool Parser::object(JsonValue*& slot) {
+bool Parser::object(JsonCell& slot) {
   size_t p = skipWhitespace(position_);
   if (p == size_ || text_[p] != '{') return false;
   if (!open()) return false;
@@ -315,9 +321,9 @@ bool Parser::object(JsonValue*& slot) {
     next = skipWhitespace(position_);
     if (next == size_ || text_[next] != ':') break;
     position_ = next + 1;
-    JsonValue* memberValue = nullptr;
-    if (!value(memberValue)) break;
-    members_.push(Member{uint32_t(keyStart + 1), keyLength, memberValue});
+    Member member{uint32_t(keyStart + 1), keyLength, {}};
+    if (!value(member.value)) break;
+    members_.push(member);
     next = skipWhitespace(position_);
     if (next == size_) break;
     if (text_[next] == '}') {
@@ -331,8 +337,8 @@ bool Parser::object(JsonValue*& slot) {
   return false;
 }
 
-bool Parser::closeArray(size_t begin, JsonValue*& slot) {
-  slot = document_.makeArray(elements_.data() + begin, elements_.size() - begin);
+bool Parser::closeArray(size_t begin, JsonCell& slot) {
+  document_.makeArray(slot, elements_.data() + begin, elements_.size() - begin);
   elements_.resize(begin);
   return true;
 }
@@ -347,7 +353,7 @@ bool Parser::keyLess(const Member& a, const Member& b) const {
   return order != 0 ? order < 0 : a.keyLength < b.keyLength;
 }
 
-bool Parser::closeObject(size_t begin, JsonValue*& slot) {
+bool Parser::closeObject(size_t begin, JsonCell& slot) {
   Member* const first = members_.members() + begin;
   Member* last = members_.members() + members_.size();
   auto before = [this](const Member& a, const Member& b) { return keyLess(a, b); };
@@ -372,7 +378,7 @@ bool Parser::closeObject(size_t begin, JsonValue*& slot) {
     });
   }
   members_.resize(begin + size_t(last - first));
-  slot = document_.makeObject(members_, begin);
+  document_.makeObject(slot, members_, begin);
   return true;
 }
 
@@ -384,9 +390,9 @@ bool parseAlone(std::string_view& text, JsonValue*& slot, Attempt attempt) {
   char* copy = scratch.placeText(text.size());
   if (!text.empty()) std::memcpy(copy, text.data(), text.size());
   Parser parser(scratch);
-  JsonValue* value = nullptr;
+  JsonCell value;
   bool ok = attempt(parser, value);
-  if (ok) slot = copyOf(*value);
+  if (ok) slot = copyOf(*reinterpret_cast<const JsonValue*>(value.bytes));
   text.remove_prefix(parser.position());
   return ok;
 }
@@ -394,29 +400,31 @@ bool parseAlone(std::string_view& text, JsonValue*& slot, Attempt attempt) {
 }  // namespace
 
 bool parseString(std::string_view& text, JsonValue*& slot) {
-  return parseAlone(text, slot, [](Parser& parser, JsonValue*& value) { return parser.string(value); });
+  return parseAlone(text, slot, [](Parser& parser, JsonCell& value) { return parser.string(value); });
 }
 
 bool parseArray(std::string_view& text, JsonValue*& slot) {
-  return parseAlone(text, slot, [](Parser& parser, JsonValue*& value) { return parser.array(value); });
+  return parseAlone(text, slot, [](Parser& parser, JsonCell& value) { return parser.array(value); });
 }
 
 bool parseObject(std::string_view& text, JsonValue*& slot) {
-  return parseAlone(text, slot, [](Parser& parser, JsonValue*& value) { return parser.object(value); });
+  return parseAlone(text, slot, [](Parser& parser, JsonCell& value) { return parser.object(value); });
 }
 
 bool parseValue(std::string_view& text, JsonValue*& slot) {
-  return parseAlone(text, slot, [](Parser& parser, JsonValue*& value) { return parser.value(value); });
+  return parseAlone(text, slot, [](Parser& parser, JsonCell& value) { return parser.value(value); });
 }
 
 bool parseDocument(JsonDocument& document) {
   document.clearValues();
   try {
     Parser parser(document);
-    if (!parser.value(document.root)) {
+    JsonCell root;
+    if (!parser.value(root)) {
       document.clearValues();  // nothing refers to what the failed attempts made
       return false;
     }
+    document.setRoot(root);
     return parser.onlyWhitespaceLeft();
   } catch (const std::bad_alloc&) {
     document.clearValues();

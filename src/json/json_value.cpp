@@ -33,7 +33,7 @@ void JsonValue::release() {
     case JsonKind::Object: {
       auto* object = static_cast<JsonObject*>(this);
       object->~JsonObject();
-      JsonObject::free(object);
+      ::operator delete(object);
       break;
     }
     case JsonKind::Undefined:
@@ -61,39 +61,52 @@ JsonString* JsonString::make(std::string_view bytes) {
   return new (memory) JsonString(copy, uint32_t(bytes.size()), Storage::Own);
 }
 
+namespace {
+
+// The storage of an array of its own grows to powers of two, so its capacity follows from
+// its count.
+uint32_t capacityFor(uint32_t count) {
+  uint32_t capacity = 1;
+  while (capacity < count)
+    capacity *= 2;
+  return capacity;
+}
+
+}  // namespace
+
 JsonArray::JsonArray(std::vector<JsonValue*>&& elements) : JsonValue(JsonKind::Array, Storage::Own) {
   if (elements.empty()) return;
   try {
-    if (elements.size() > UINT32_MAX) throw std::bad_alloc();
-    elements_ = new JsonValue*[elements.size()];
+    if (elements.size() > (uint32_t(1) << 31)) throw std::bad_alloc();
+    elements_ = new JsonValue*[capacityFor(uint32_t(elements.size()))];
   } catch (...) {
     for (JsonValue* element : elements)
       element->release();
     throw;
   }
-  std::copy(elements.begin(), elements.end(), elements_);
-  count_ = capacity_ = uint32_t(elements.size());
+  std::copy(elements.begin(), elements.end(), static_cast<JsonValue**>(elements_));
+  count_ = uint32_t(elements.size());
 }
 
 JsonArray::~JsonArray() {
   if (inDocument()) return;
+  auto** elements = static_cast<JsonValue**>(elements_);
   for (uint32_t i = 0; i < count_; ++i)
-    elements_[i]->release();
-  delete[] elements_;
+    elements[i]->release();
+  delete[] elements;
 }
 
 void JsonArray::append(JsonValue* value) {
   if (inDocument()) return;
-  if (count_ == capacity_) {
-    if (capacity_ == UINT32_MAX) throw std::bad_alloc();
-    uint32_t capacity = capacity_ < 4 ? 4 : capacity_ > UINT32_MAX / 2 ? UINT32_MAX : 2 * capacity_;
-    auto* grown = new JsonValue*[capacity];
-    std::copy(elements_, elements_ + count_, grown);
-    delete[] elements_;
-    elements_ = grown;
-    capacity_ = capacity;
+  auto** elements = static_cast<JsonValue**>(elements_);
+  if (count_ == 0 || count_ == capacityFor(count_)) {
+    if (count_ == (uint32_t(1) << 31)) throw std::bad_alloc();
+    auto** grown = new JsonValue*[count_ == 0 ? 1 : 2 * size_t(count_)];
+    std::copy(elements, elements + count_, grown);
+    delete[] elements;
+    elements_ = elements = grown;
   }
-  elements_[count_++] = value;
+  elements[count_++] = value;
 }
 
 // Members added to an object of its own after it was made, and where the last positional
@@ -119,34 +132,31 @@ JsonObject* JsonObject::make(const Entry* entries, size_t count) {
     keyLength += entries[i].key.size();
   // Key offsets are 32-bit; a header text never holds 4 GiB of keys.
   if (count > UINT32_MAX || keyLength > UINT32_MAX) throw std::bad_alloc();
-  const size_t runBytes = count * sizeof(Member);
-  char* memory =
-      static_cast<char*>(::operator new(overflowSpace + sizeof(JsonObject) + runBytes + keyLength));
-  char* keys = memory + overflowSpace + sizeof(JsonObject) + runBytes;
-  auto* object = new (memory + overflowSpace) JsonObject(keys, uint32_t(count), Storage::Own);
-  object->overflowSlot() = nullptr;
-  Member* run = object->run();
+  // One allocation: the object, the run's header, the run, the key bytes.
+  const size_t runBytes = sizeof(RunHeader) + count * sizeof(OwnMember);
+  char* memory = static_cast<char*>(::operator new(sizeof(JsonObject) + runBytes + keyLength));
+  char* run = memory + sizeof(JsonObject);
+  char* keys = run + runBytes;
+  auto* object = new (memory) JsonObject(run, uint32_t(count), Storage::Own);
+  object->ownHeader() = RunHeader{keys, nullptr};
+  OwnMember* members = object->ownRun();
   uint32_t offset = 0;
   for (size_t i = 0; i < count; ++i) {
     const std::string_view key = entries[i].key;
-    run[i] = Member{offset, uint32_t(key.size()), entries[i].value};
+    members[i] = OwnMember{offset, uint32_t(key.size()), entries[i].value};
     if (!key.empty()) std::memcpy(keys + offset, key.data(), key.size());
     offset += uint32_t(key.size());
   }
   return object;
 }
 
-void JsonObject::free(JsonObject* object) {
-  ::operator delete(reinterpret_cast<char*>(object) - overflowSpace);
-}
-
 JsonObject::~JsonObject() {
   if (inDocument()) return;
   // Values in ascending key order; the keys go afterwards, with the members.
-  Overflow* more = overflowSlot();
+  Overflow* more = ownHeader().overflow;
   if (!more) {
     for (uint32_t i = 0; i < runLength_; ++i)
-      run()[i].value->release();
+      ownRun()[i].value->release();
     return;
   }
   const uint32_t count = memberCount();
@@ -160,17 +170,44 @@ uint32_t JsonObject::memberCount() const {
   return static_cast<uint32_t>(runLength_ + (more ? more->members.size() : 0));
 }
 
-const JsonObject::Member* JsonObject::findInRun(std::string_view key) const {
-  const Member* begin = run();
-  const Member* end = begin + runLength_;
-  const Member* place = std::lower_bound(
-      begin, end, key, [this](const Member& m, std::string_view k) { return keyOf(m) < k; });
-  return place != end && keyOf(*place) == key ? place : nullptr;
+namespace {
+
+// The first of `count` members, ascending by key, whose key is not below `key`.
+template <class MemberType>
+uint32_t lowerBound(const MemberType* members, uint32_t count, const char* keys,
+                    std::string_view key) {
+  uint32_t low = 0;
+  while (count > 0) {
+    uint32_t half = count / 2;
+    const MemberType& middle = members[low + half];
+    if (std::string_view(keys + middle.keyOffset, middle.keyLength) < key) {
+      low += half + 1;
+      count -= half + 1;
+    } else {
+      count = half;
+    }
+  }
+  return low;
+}
+
+}  // namespace
+
+uint32_t JsonObject::findInRun(std::string_view key) const {
+  uint32_t place;
+  std::string_view found;
+  if (inDocument()) {
+    place = lowerBound(documentRun(), runLength_, keys(), key);
+    if (place < runLength_) found = keyAt(documentRun()[place].keyOffset, documentRun()[place].keyLength);
+  } else {
+    place = lowerBound(ownRun(), runLength_, keys(), key);
+    if (place < runLength_) found = keyAt(ownRun()[place].keyOffset, ownRun()[place].keyLength);
+  }
+  return place < runLength_ && found == key ? place : runLength_;
 }
 
 bool JsonObject::addMember(std::string_view key, JsonValue* value) {
-  if (inDocument() || findInRun(key) != nullptr) return false;
-  Overflow*& more = overflowSlot();
+  if (inDocument() || findInRun(key) != runLength_) return false;
+  Overflow*& more = ownHeader().overflow;
   if (!more) more = new Overflow;
   if (!more->members.emplace(std::string(key), value).second) return false;
   more->rewind();  // positions from the new key on have moved
@@ -178,13 +215,15 @@ bool JsonObject::addMember(std::string_view key, JsonValue* value) {
 }
 
 std::pair<std::string_view, JsonValue*> JsonObject::mergedAt(uint32_t index) const {
-  Overflow& more = *overflowSlot();
+  Overflow& more = *ownHeader().overflow;
+  const OwnMember* run = ownRun();
   if (index < more.index) more.rewind();
   // The run and the overflow are each sorted and share no key: step through their merge.
   auto runIsNext = [&] {
     return more.runPosition < runLength_ &&
            (more.position == more.members.end() ||
-            keyOf(run()[more.runPosition]) < more.position->first);
+            keyAt(run[more.runPosition].keyOffset, run[more.runPosition].keyLength) <
+                more.position->first);
   };
   for (; more.index < index; ++more.index) {
     if (runIsNext())
@@ -193,26 +232,39 @@ std::pair<std::string_view, JsonValue*> JsonObject::mergedAt(uint32_t index) con
       ++more.position;
   }
   if (runIsNext()) {
-    const Member& member = run()[more.runPosition];
-    return {keyOf(member), member.value};
+    const OwnMember& member = run[more.runPosition];
+    return {keyAt(member.keyOffset, member.keyLength), member.value};
   }
   return {more.position->first, more.position->second};
 }
 
 std::string_view JsonObject::memberKey(uint32_t index) const {
-  if (!overflow()) return index < runLength_ ? keyOf(run()[index]) : std::string_view();
+  if (inDocument()) {
+    if (index >= runLength_) return std::string_view();
+    const Member& member = documentRun()[index];
+    return keyAt(member.keyOffset, member.keyLength);
+  }
   if (index >= memberCount()) return std::string_view();
+  if (!ownHeader().overflow) return keyAt(ownRun()[index].keyOffset, ownRun()[index].keyLength);
   return mergedAt(index).first;
 }
 
 const JsonValue& JsonObject::memberValue(uint32_t index) const {
-  if (!overflow()) return index < runLength_ ? *run()[index].value : *undefinedValue();
+  if (inDocument()) {
+    if (index >= runLength_) return *undefinedValue();
+    return *reinterpret_cast<const JsonValue*>(&documentRun()[index].value);
+  }
   if (index >= memberCount()) return *undefinedValue();
+  if (!ownHeader().overflow) return *ownRun()[index].value;
   return *mergedAt(index).second;
 }
 
 const JsonValue& JsonObject::member(std::string_view key) const {
-  if (const Member* found = findInRun(key)) return *found->value;
+  uint32_t place = findInRun(key);
+  if (place != runLength_) {
+    if (inDocument()) return *reinterpret_cast<const JsonValue*>(&documentRun()[place].value);
+    return *ownRun()[place].value;
+  }
   if (Overflow* more = overflow()) {
     auto found = more->members.find(key);
     if (found != more->members.end()) return *found->second;
@@ -267,7 +319,7 @@ JsonValue* undefinedValue() {
 }
 
 JsonNull* nullValue() {
-  static JsonNull instance{JsonNull::SharedTag()};
+  static JsonNull instance(JsonValue::Storage::Shared);
   return &instance;
 }
 
@@ -326,29 +378,43 @@ char* JsonDocument::placeText(size_t length) {
   return text_.get();
 }
 
-JsonNumber* JsonDocument::makeNumber(NumberForm form, uint64_t payload) {
-  return new (allocate(sizeof(JsonNumber))) JsonNumber(form, payload, JsonValue::Storage::Document);
+void JsonDocument::makeNull(JsonCell& cell) {
+  new (cell.bytes) JsonNull(JsonValue::Storage::Document);
 }
 
-JsonString* JsonDocument::makeString(const char* bytes, uint32_t length) {
-  return new (allocate(sizeof(JsonString)))
-      JsonString(bytes, length, JsonValue::Storage::Document);
+void JsonDocument::makeBoolean(JsonCell& cell, bool isTrue) {
+  new (cell.bytes) JsonBoolean(isTrue, JsonValue::Storage::Document);
 }
 
-JsonArray* JsonDocument::makeArray(JsonValue* const* elements, size_t count) {
+void JsonDocument::makeNumber(JsonCell& cell, NumberForm form, uint64_t payload) {
+  new (cell.bytes) JsonNumber(form, payload, JsonValue::Storage::Document);
+}
+
+void JsonDocument::makeString(JsonCell& cell, const char* bytes, uint32_t length) {
+  new (cell.bytes) JsonString(bytes, length, JsonValue::Storage::Document);
+}
+
+void JsonDocument::makeArray(JsonCell& cell, const JsonCell* elements, size_t count) {
   if (count > UINT32_MAX) throw std::bad_alloc();
-  char* memory = static_cast<char*>(allocate(sizeof(JsonArray) + count * sizeof(JsonValue*)));
-  auto** stored = reinterpret_cast<JsonValue**>(memory + sizeof(JsonArray));
-  if (count > 0) std::memcpy(stored, elements, count * sizeof(JsonValue*));
-  return new (memory) JsonArray(stored, uint32_t(count));
+  auto* stored = static_cast<JsonCell*>(allocate(count * sizeof(JsonCell)));
+  if (count > 0) std::memcpy(stored, elements, count * sizeof(JsonCell));
+  new (cell.bytes) JsonArray(stored, uint32_t(count));
 }
 
-JsonObject* JsonDocument::makeObject(const JsonObject::Member* members, size_t count) {
+void JsonDocument::makeObject(JsonCell& cell, const JsonObject::Member* members, size_t count) {
   if (count > UINT32_MAX) throw std::bad_alloc();
-  char* memory = static_cast<char*>(allocate(sizeof(JsonObject) + count * sizeof(JsonObject::Member)));
-  auto* object = new (memory) JsonObject(text_.get(), uint32_t(count), JsonValue::Storage::Document);
-  if (count > 0) std::memcpy(object->run(), members, count * sizeof(JsonObject::Member));
-  return object;
+  const size_t runBytes = count * sizeof(JsonObject::Member);
+  auto* header = static_cast<JsonObject::DocumentRunHeader*>(
+      allocate(sizeof(JsonObject::DocumentRunHeader) + runBytes));
+  header->keys = text_.get();
+  if (count > 0) std::memcpy(static_cast<void*>(header + 1), members, runBytes);
+  new (cell.bytes) JsonObject(header, uint32_t(count), JsonValue::Storage::Document);
+}
+
+void JsonDocument::setRoot(const JsonCell& cell) {
+  auto* stored = static_cast<JsonCell*>(allocate(sizeof(JsonCell)));
+  *stored = cell;
+  root = reinterpret_cast<JsonValue*>(stored->bytes);
 }
 
 void JsonDocument::MemberStack::grow() {
@@ -363,25 +429,27 @@ void JsonDocument::MemberStack::grow() {
 // memory would leave the stack to grow again from nothing.
 constexpr size_t fewestMembersTakenOver = 4096;
 
-JsonObject* JsonDocument::makeObject(MemberStack& stack, size_t begin) {
+void JsonDocument::makeObject(JsonCell& cell, MemberStack& stack, size_t begin) {
   const size_t count = stack.size() - begin;
   if (begin != 0 || count < fewestMembersTakenOver) {
-    JsonObject* object = makeObject(stack.members() + begin, count);
+    makeObject(cell, stack.members() + begin, count);
     stack.resize(begin);
-    return object;
+    return;
   }
-  static_assert(sizeof(Block) + sizeof(JsonObject) == MemberStack::headerBytes,
-                "the stack leaves room for exactly a block header and an object");
+  static_assert(sizeof(Block) + sizeof(JsonObject::DocumentRunHeader) == MemberStack::headerBytes,
+                "the stack leaves room for exactly a block header and a run header");
   if (count > UINT32_MAX) throw std::bad_alloc();
   auto* block = reinterpret_cast<Block*>(stack.buffer_);
   // Behind the block that values are being made in; the order only matters for freeing.
-  *block = Block{blocks_, stack.capacity_ * sizeof(JsonObject::Member) + sizeof(JsonObject)};
+  *block = Block{blocks_, sizeof(JsonObject::DocumentRunHeader) +
+                              stack.capacity_ * sizeof(JsonObject::Member)};
   blocks_ = block;
   blockBytes_ += block->size;
-  auto* object = new (block + 1) JsonObject(text_.get(), uint32_t(count), JsonValue::Storage::Document);
+  auto* header = reinterpret_cast<JsonObject::DocumentRunHeader*>(block + 1);
+  header->keys = text_.get();
+  new (cell.bytes) JsonObject(header, uint32_t(count), JsonValue::Storage::Document);
   stack.buffer_ = nullptr;
   stack.size_ = stack.capacity_ = 0;
-  return object;
 }
 
 const JsonValue& JsonDocument::member(std::string_view key) const {

@@ -31,6 +31,12 @@ enum class NumberForm : uint32_t {
 
 class JsonDocument;
 
+// The place of one value of a document: every value class fits in 16 bytes, and a document
+// keeps its values in cells of this size, right inside their arrays and objects.
+struct JsonCell {
+  alignas(8) unsigned char bytes[16];
+};
+
 // A value of the header tree. The base class itself is only ever the shared undefined
 // value. A value lives in one of three ways, which decides what release() does:
 // - made on its own (with new or a make() function): it has exactly one owner, who gives
@@ -73,8 +79,8 @@ class JsonNull : public JsonValue {
   JsonNull() : JsonValue(JsonKind::Null, Storage::Own) {}
 
  private:
-  struct SharedTag {};
-  explicit JsonNull(SharedTag) : JsonValue(JsonKind::Null, Storage::Shared) {}
+  explicit JsonNull(Storage storage) : JsonValue(JsonKind::Null, storage) {}
+  friend class JsonDocument;
   friend JsonNull* nullValue();
 };
 
@@ -88,6 +94,7 @@ class JsonBoolean : public JsonValue {
  private:
   JsonBoolean(bool isTrue, Storage storage)
       : JsonValue(JsonKind::Boolean, storage), value(isTrue ? 1 : 0) {}
+  friend class JsonDocument;
   friend JsonBoolean* falseValue();
   friend JsonBoolean* trueValue();
 };
@@ -136,7 +143,7 @@ class JsonString : public JsonValue {
 class JsonArray : public JsonValue {
  public:
   JsonArray() : JsonValue(JsonKind::Array, Storage::Own) {}
-  // Takes ownership of every element.
+  // Takes ownership of every element, also when this throws (no memory).
   explicit JsonArray(std::vector<JsonValue*>&& elements);
   ~JsonArray();
 
@@ -146,15 +153,22 @@ class JsonArray : public JsonValue {
   void append(JsonValue* value);
   size_t elementCount() const { return count_; }
   // Borrowed; `index` must be below elementCount().
-  const JsonValue& element(size_t index) const { return *elements_[index]; }
+  const JsonValue& element(size_t index) const {
+    if (inDocument())
+      return *reinterpret_cast<const JsonValue*>(static_cast<const JsonCell*>(elements_) + index);
+    return *static_cast<JsonValue* const*>(elements_)[index];
+  }
 
  private:
-  JsonArray(JsonValue** elements, uint32_t count)
-      : JsonValue(JsonKind::Array, Storage::Document), count_(count), elements_(elements) {}
+  JsonArray(const JsonCell* cells, uint32_t count)
+      : JsonValue(JsonKind::Array, Storage::Document),
+        count_(count),
+        elements_(const_cast<JsonCell*>(cells)) {}
 
+  // A document's array holds its elements in cells; an array of its own points to them,
+  // from storage whose capacity is the smallest power of two not below the count.
   uint32_t count_ = 0;
-  uint32_t capacity_ = 0;  // of an array of its own
-  JsonValue** elements_ = nullptr;
+  void* elements_ = nullptr;
 
   friend class JsonDocument;
 };
@@ -173,11 +187,11 @@ class JsonObject : public JsonValue {
   };
 
   // A member as an object of a document holds it: its key is the document's text at
-  // [keyOffset, keyOffset + keyLength).
+  // [keyOffset, keyOffset + keyLength), its value is in the cell.
   struct Member {
     uint32_t keyOffset;
     uint32_t keyLength;
-    JsonValue* value;
+    JsonCell value;
   };
 
   // A new object of its own of the `count` members of `entries`, whose keys must be
@@ -206,40 +220,54 @@ class JsonObject : public JsonValue {
 
  private:
   struct Overflow;
+  // A member of an object of its own: its key in the object's own key bytes.
+  struct OwnMember {
+    uint32_t keyOffset;
+    uint32_t keyLength;
+    JsonValue* value;
+  };
+  // What the run starts with: where key offsets count from and, for an object of its own,
+  // the members added after it was made, in an ordered overflow, so that no insertion
+  // moves the run.
+  struct RunHeader {
+    const char* keys;
+    Overflow* overflow;
+  };
+  struct DocumentRunHeader {
+    const char* keys;
+  };
 
-  JsonObject(const char* keys, uint32_t runLength, Storage storage)
-      : JsonValue(JsonKind::Object, storage), runLength_(runLength), keys_(keys) {}
+  JsonObject(void* run, uint32_t runLength, Storage storage)
+      : JsonValue(JsonKind::Object, storage), runLength_(runLength), run_(run) {}
   ~JsonObject();
 
-  // The members the object was made with: a sorted run right after the object. An object of
-  // its own is preceded by a pointer to the members added later, an ordered overflow, so
-  // that no insertion moves the run.
-  const Member* run() const { return reinterpret_cast<const Member*>(this + 1); }
-  Member* run() { return reinterpret_cast<Member*>(this + 1); }
-  Overflow*& overflowSlot() const {
-    return *reinterpret_cast<Overflow**>(const_cast<char*>(reinterpret_cast<const char*>(this)) -
-                                         overflowSpace);
+  const char* keys() const { return static_cast<const DocumentRunHeader*>(run_)->keys; }
+  const Member* documentRun() const {
+    return reinterpret_cast<const Member*>(static_cast<const DocumentRunHeader*>(run_) + 1);
   }
-  Overflow* overflow() const { return inDocument() ? nullptr : overflowSlot(); }
-  std::string_view keyOf(const Member& member) const {
-    return std::string_view(keys_ + member.keyOffset, member.keyLength);
+  RunHeader& ownHeader() const { return *static_cast<RunHeader*>(run_); }
+  OwnMember* ownRun() const { return reinterpret_cast<OwnMember*>(&ownHeader() + 1); }
+  Overflow* overflow() const { return inDocument() ? nullptr : ownHeader().overflow; }
+  std::string_view keyAt(uint32_t offset, uint32_t length) const {
+    return std::string_view(keys() + offset, length);
   }
-  // The member of the run whose key equals `key`, or null.
-  const Member* findInRun(std::string_view key) const;
+  // The position in the run of the member whose key equals `key`, or runLength_.
+  uint32_t findInRun(std::string_view key) const;
   // Steps to `index` in the merged order of the run and the overflow; returns the key and
   // the value there.
   std::pair<std::string_view, JsonValue*> mergedAt(uint32_t index) const;
-  // Frees an object of its own that has been destroyed.
-  static void free(JsonObject* object);
 
-  static constexpr size_t overflowSpace = sizeof(void*);
-
+  // Members the object was made with, sorted by key, with their header.
   const uint32_t runLength_;
-  const char* const keys_;  // key offsets count from here
+  void* const run_;
 
   friend class JsonValue;
   friend class JsonDocument;
 };
+
+static_assert(sizeof(JsonNumber) <= sizeof(JsonCell) && sizeof(JsonString) <= sizeof(JsonCell) &&
+                  sizeof(JsonArray) <= sizeof(JsonCell) && sizeof(JsonObject) <= sizeof(JsonCell),
+              "every value fits in a cell");
 
 // The shared instances: each exists once in the process, is created on first use and is
 // never freed.
@@ -261,11 +289,11 @@ template <class T>
 using Owned = std::unique_ptr<T, ValueReleaser>;
 
 // The owner of one parsed tree and of the text it was parsed from. `root` is null until a
-// parse stores a value. The document makes the tree's values itself, in a few large blocks
-// that it frees all at once (values made by the document need no release()); keys and
-// strings of the tree are views of the document's text. reset() and destruction give up
-// the root (releasing it, should it be a value of its own), every value the document made
-// and the text.
+// parse stores a value. The document makes the tree's values itself, in cells inside a few
+// large blocks that it frees all at once (values made by the document need no release());
+// keys and strings of the tree are views of the document's text. reset() and destruction
+// give up the root (releasing it, should it be a value of its own), every value the
+// document made and the text.
 class JsonDocument {
  public:
   JsonDocument() = default;
@@ -285,15 +313,19 @@ class JsonDocument {
   char* placeText(size_t length);
   std::string_view text() const { return std::string_view(text_.get(), textLength_); }
 
-  // Values that the document owns, for the parser. Strings and keys view bytes that must
-  // live as long as the tree: the document's text, in practice. makeObject takes members
-  // whose keys are ascending and unique. The values are not looked at and not owned (they
-  // are values of this document or shared instances). All throw std::bad_alloc when there
-  // is no memory; what they had made stays with the document.
-  JsonNumber* makeNumber(NumberForm form, uint64_t payload);
-  JsonString* makeString(const char* bytes, uint32_t length);
-  JsonArray* makeArray(JsonValue* const* elements, size_t count);
-  JsonObject* makeObject(const JsonObject::Member* members, size_t count);
+  // For the parser: values of the document, made in `cell`. A cell is moved by copying
+  // its bytes. Strings and keys view bytes that must live as long as the tree: the
+  // document's text, in practice. Objects take members whose keys are offsets into the
+  // text, ascending and unique. Those that allocate throw std::bad_alloc when there is no
+  // memory; what they had made stays with the document.
+  static void makeNull(JsonCell& cell);
+  static void makeBoolean(JsonCell& cell, bool isTrue);
+  static void makeNumber(JsonCell& cell, NumberForm form, uint64_t payload);
+  static void makeString(JsonCell& cell, const char* bytes, uint32_t length);
+  void makeArray(JsonCell& cell, const JsonCell* elements, size_t count);
+  void makeObject(JsonCell& cell, const JsonObject::Member* members, size_t count);
+  // Makes the value in `cell` the root.
+  void setRoot(const JsonCell& cell);
 
   // Members waiting for their objects to close, for the parser: a stack in memory that
   // grows in place where the allocator can, so that a large object's members are not
@@ -317,9 +349,9 @@ class JsonDocument {
     void resize(size_t size) { size_ = size; }
 
    private:
-    // Room for a block header and an object before the members, so that the document can
-    // take the memory over as an object, run and all.
-    static constexpr size_t headerBytes = 2 * sizeof(void*) + 16;
+    // Room for a block header and a run header before the members, so that the document
+    // can take the memory over as an object's run.
+    static constexpr size_t headerBytes = 3 * sizeof(void*);
     void grow();
 
     char* buffer_ = nullptr;
@@ -329,10 +361,10 @@ class JsonDocument {
     friend class JsonDocument;
   };
 
-  // An object of the members of `stack` from `begin` on, as makeObject above; the stack is
-  // cut back to `begin`. When those are all the stack holds and they are many, the object
-  // takes the stack's memory instead of a copy, and the stack starts over, empty.
-  JsonObject* makeObject(MemberStack& stack, size_t begin);
+  // An object in `cell` of the members of `stack` from `begin` on, as makeObject above; the
+  // stack is cut back to `begin`. When those are all the stack holds and they are many, the
+  // object takes the stack's memory instead of a copy, and the stack starts over, empty.
+  void makeObject(JsonCell& cell, MemberStack& stack, size_t begin);
 
   // Gives up the root and every value made so far; keeps the text.
   void clearValues();
