@@ -108,6 +108,18 @@ TEST(JsonObject, ManyMembersInReverseOrder) {
   }
 }
 
+TEST(JsonArray, AppendedElementsStayInOrder) {
+  Owned<JsonArray> array(new JsonArray(std::vector<JsonValue*>{JsonString::make("0"),
+                                                               JsonString::make("1"),
+                                                               JsonString::make("2")}));
+  for (uint64_t i = 3; i < 100; ++i)
+    array->append(new JsonNumber(NumberForm::Unsigned, i));
+  ASSERT_EQ(100u, array->elementCount());
+  EXPECT_EQ("2", static_cast<const JsonString&>(array->element(2)).text());
+  for (uint64_t i = 3; i < 100; ++i)
+    ASSERT_EQ(i, static_cast<const JsonNumber&>(array->element(i)).unsignedValue());
+}
+
 TEST(JsonRelease, SharedInstancesSurviveRelease) {
   Owned<JsonArray> array(new JsonArray);
   for (int i = 0; i < 3; ++i)
