@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "json/key_order.h"
 #include "json/json_value.h"
 
 namespace tolvex {
@@ -134,6 +135,8 @@ class Parser {
   Parser(const Parser&) = delete;
   Parser& operator=(const Parser&) = delete;
 
+  // The recognisers: each makes its value in `slot` and succeeds, or fails with `slot` as
+  // it was and the position where the working model of json_parser.h leaves the text.
   bool value(JsonCell& slot);
   bool array(JsonCell& slot);
   bool object(JsonCell& slot);
@@ -181,7 +184,8 @@ class Parser {
   }
   bool closeArray(size_t begin, JsonCell& slot);
   bool closeObject(size_t begin, JsonCell& slot);
-  bool keyLess(const Member& a, const Member& b) const;
+  // The order of two members' keys, as compareKeys gives it.
+  int compare(const Member& a, const Member& b) const;
 
   JsonDocument& document_;
   char* const text_;
@@ -232,6 +236,19 @@ bool Parser::value(JsonCell& slot) {
 }
 
 bool Parser::number(size_t at, JsonCell& slot) {
+  // Most numbers of a header are sizes and offsets: up to 19 digits, the first not 0, and
+  // no fraction or exponent. Those are read here; the rest as readNumber reads them.
+  size_t end = at;
+  uint64_t value = 0;
+  while (end < size_ && end - at < 19 && unsigned(text_[end] - '0') <= 9)
+    value = value * 10 + unsigned(text_[end++] - '0');
+  const char after = end < size_ ? text_[end] : ' ';
+  if (end > at && text_[at] != '0' && unsigned(after - '0') > 9 && after != '.' &&
+      after != 'e' && after != 'E') {
+    JsonDocument::makeNumber(slot, NumberForm::Unsigned, value > UINT32_MAX ? UINT32_MAX : value);
+    position_ = end;
+    return true;
+  }
   std::string_view rest(text_ + at, size_ - at);
   NumberForm form;
   uint64_t payload;
@@ -313,10 +330,10 @@ bool Parser::object(JsonCell& slot) {
   }
   for (;;) {
     size_t keyStart = skipWhitespace(position_);
+    if (keyStart == size_ || text_[keyStart] != '"') break;
     uint32_t keyLength;
-    size_t keyEnd;
-    if (keyStart == size_ || text_[keyStart] != '"' || (keyEnd = scanString(keyStart, keyLength)) == 0)
-      break;
+    size_t keyEnd = scanString(keyStart, keyLength);
+    if (keyEnd == 0) break;
     position_ = keyEnd;
     next = skipWhitespace(position_);
     if (next == size_ || text_[next] != ':') break;
@@ -343,39 +360,40 @@ bool Parser::closeArray(size_t begin, JsonCell& slot) {
   return true;
 }
 
-// Byte order of keys, unsigned; most keys differ in their first byte, which is looked at
-// before the general comparison.
-bool Parser::keyLess(const Member& a, const Member& b) const {
-  const auto* x = reinterpret_cast<const unsigned char*>(text_ + a.keyOffset);
-  const auto* y = reinterpret_cast<const unsigned char*>(text_ + b.keyOffset);
-  if (a.keyLength != 0 && b.keyLength != 0 && x[0] != y[0]) return x[0] < y[0];
-  int order = std::memcmp(x, y, std::min(a.keyLength, b.keyLength));
-  return order != 0 ? order < 0 : a.keyLength < b.keyLength;
+int Parser::compare(const Member& a, const Member& b) const {
+  return compareKeys(text_ + a.keyOffset, a.keyLength, text_ + b.keyOffset, b.keyLength);
 }
 
 bool Parser::closeObject(size_t begin, JsonCell& slot) {
   Member* const first = members_.members() + begin;
   Member* last = members_.members() + members_.size();
-  auto before = [this](const Member& a, const Member& b) { return keyLess(a, b); };
-  auto notBefore = [this](const Member& a, const Member& b) { return !keyLess(a, b); };
   // Headers mostly list keys in order already; otherwise sort, keeping the text's order among
   // equal keys so that the first value for a key is the one that stays.
-  if (std::adjacent_find(first, last, notBefore) != last) {
+  Member* unordered = first + (first == last ? 0 : 1);
+  while (unordered < last && compare(unordered[-1], *unordered) < 0)
+    ++unordered;
+  if (unordered < last) {
+    bool repeated = true;  // whether a key may come twice
     if (last - first <= 16) {
-      // A file entry's few members: an insertion sort, stable, needs no buffer.
-      for (Member* i = first + 1; i < last; ++i) {
+      // A file entry's few members: an insertion sort, stable, needs no buffer. An item
+      // stops right after the last key not above its own, so a repeated key shows there.
+      repeated = false;
+      for (Member* i = unordered; i < last; ++i) {
         Member item = *i;
         Member* j = i;
-        for (; j > first && keyLess(item, j[-1]); --j)
+        int order = -1;
+        for (; j > first && (order = compare(item, j[-1])) < 0; --j)
           *j = j[-1];
         *j = item;
+        repeated = repeated || (j > first && order == 0);
       }
     } else {
-      std::stable_sort(first, last, before);
+      std::stable_sort(first, last,
+                       [this](const Member& a, const Member& b) { return compare(a, b) < 0; });
     }
-    last = std::unique(first, last, [this](const Member& a, const Member& b) {
-      return !keyLess(a, b) && !keyLess(b, a);
-    });
+    if (repeated)
+      last = std::unique(first, last,
+                         [this](const Member& a, const Member& b) { return compare(a, b) == 0; });
   }
   members_.resize(begin + size_t(last - first));
   document_.makeObject(slot, members_, begin);
@@ -384,14 +402,13 @@ bool Parser::closeObject(size_t begin, JsonCell& slot) {
 
 // Runs `attempt` on a copy of `text` in a document of its own and hands its value on as a
 // value of its own, cutting from `text` what the attempt recognised.
-template <class Attempt>
-bool parseAlone(std::string_view& text, JsonValue*& slot, Attempt attempt) {
+bool parseAlone(std::string_view& text, JsonValue*& slot, bool (Parser::*attempt)(JsonCell&)) {
   JsonDocument scratch;
   char* copy = scratch.placeText(text.size());
   if (!text.empty()) std::memcpy(copy, text.data(), text.size());
   Parser parser(scratch);
   JsonCell value;
-  bool ok = attempt(parser, value);
+  bool ok = (parser.*attempt)(value);
   if (ok) slot = copyOf(*reinterpret_cast<const JsonValue*>(value.bytes));
   text.remove_prefix(parser.position());
   return ok;
@@ -400,19 +417,19 @@ bool parseAlone(std::string_view& text, JsonValue*& slot, Attempt attempt) {
 }  // namespace
 
 bool parseString(std::string_view& text, JsonValue*& slot) {
-  return parseAlone(text, slot, [](Parser& parser, JsonCell& value) { return parser.string(value); });
+  return parseAlone(text, slot, &Parser::string);
 }
 
 bool parseArray(std::string_view& text, JsonValue*& slot) {
-  return parseAlone(text, slot, [](Parser& parser, JsonCell& value) { return parser.array(value); });
+  return parseAlone(text, slot, &Parser::array);
 }
 
 bool parseObject(std::string_view& text, JsonValue*& slot) {
-  return parseAlone(text, slot, [](Parser& parser, JsonCell& value) { return parser.object(value); });
+  return parseAlone(text, slot, &Parser::object);
 }
 
 bool parseValue(std::string_view& text, JsonValue*& slot) {
-  return parseAlone(text, slot, [](Parser& parser, JsonCell& value) { return parser.value(value); });
+  return parseAlone(text, slot, &Parser::value);
 }
 
 bool parseDocument(JsonDocument& document) {

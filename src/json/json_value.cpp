@@ -7,6 +7,8 @@
 #include <new>
 #include <string>
 
+#include "json/key_order.h"
+
 namespace tolvex {
 
 void JsonValue::release() {
@@ -74,7 +76,8 @@ uint32_t capacityFor(uint32_t count) {
 
 }  // namespace
 
-JsonArray::JsonArray(std::vector<JsonValue*>&& elements) : JsonValue(JsonKind::Array, Storage::Own) {
+JsonArray::JsonArray(std::vector<JsonValue*>&& elements)
+    : JsonValue(JsonKind::Array, Storage::Own) {
   if (elements.empty()) return;
   try {
     if (elements.size() > (uint32_t(1) << 31)) throw std::bad_alloc();
@@ -172,37 +175,30 @@ uint32_t JsonObject::memberCount() const {
 
 namespace {
 
-// The first of `count` members, ascending by key, whose key is not below `key`.
+// The position among `count` members, ascending by key, of the one whose key is `key`, or
+// `count`.
 template <class MemberType>
-uint32_t lowerBound(const MemberType* members, uint32_t count, const char* keys,
-                    std::string_view key) {
+uint32_t find(const MemberType* members, uint32_t count, const char* keys, std::string_view key) {
   uint32_t low = 0;
-  while (count > 0) {
-    uint32_t half = count / 2;
-    const MemberType& middle = members[low + half];
-    if (std::string_view(keys + middle.keyOffset, middle.keyLength) < key) {
-      low += half + 1;
-      count -= half + 1;
-    } else {
-      count = half;
-    }
+  uint32_t high = count;
+  while (low < high) {
+    uint32_t middle = low + (high - low) / 2;
+    const MemberType& member = members[middle];
+    int order = compareKeys(keys + member.keyOffset, member.keyLength, key.data(), key.size());
+    if (order == 0) return middle;
+    if (order < 0)
+      low = middle + 1;
+    else
+      high = middle;
   }
-  return low;
+  return count;
 }
 
 }  // namespace
 
 uint32_t JsonObject::findInRun(std::string_view key) const {
-  uint32_t place;
-  std::string_view found;
-  if (inDocument()) {
-    place = lowerBound(documentRun(), runLength_, keys(), key);
-    if (place < runLength_) found = keyAt(documentRun()[place].keyOffset, documentRun()[place].keyLength);
-  } else {
-    place = lowerBound(ownRun(), runLength_, keys(), key);
-    if (place < runLength_) found = keyAt(ownRun()[place].keyOffset, ownRun()[place].keyLength);
-  }
-  return place < runLength_ && found == key ? place : runLength_;
+  if (inDocument()) return find(documentRun(), runLength_, keys(), key);
+  return find(ownRun(), runLength_, keys(), key);
 }
 
 bool JsonObject::addMember(std::string_view key, JsonValue* value) {
@@ -319,17 +315,17 @@ JsonValue* undefinedValue() {
 }
 
 JsonNull* nullValue() {
-  static JsonNull instance(JsonValue::Storage::Shared);
+  static JsonNull instance(JsonNull::Storage::Shared);
   return &instance;
 }
 
 JsonBoolean* falseValue() {
-  static JsonBoolean instance(false, JsonValue::Storage::Shared);
+  static JsonBoolean instance(false, JsonBoolean::Storage::Shared);
   return &instance;
 }
 
 JsonBoolean* trueValue() {
-  static JsonBoolean instance(true, JsonValue::Storage::Shared);
+  static JsonBoolean instance(true, JsonBoolean::Storage::Shared);
   return &instance;
 }
 

@@ -42,9 +42,10 @@ struct JsonCell {
 // - made on its own (with new or a make() function): it has exactly one owner, who gives
 //   it up through release(), never with delete; release() destroys and frees it with its
 //   whole subtree;
-// - made by a JsonDocument (the parser makes every value of a parsed tree that way): it
-//   lives exactly as long as the document's tree, which frees all of its values at once,
-//   and release() does nothing;
+// - made by a JsonDocument (the parser makes every value of a parsed tree that way, nulls
+//   and booleans included, each in the cell where its container keeps it): it lives
+//   exactly as long as the document's tree, which frees all of its values at once, and
+//   release() does nothing;
 // - one of the four shared instances: release() does nothing.
 // So an owner releases its children without looking at what they are. Values are no
 // polymorphic classes: release() dispatches on `kind`, and a value holds no more than its
@@ -241,7 +242,8 @@ class JsonObject : public JsonValue {
       : JsonValue(JsonKind::Object, storage), runLength_(runLength), run_(run) {}
   ~JsonObject();
 
-  const char* keys() const { return static_cast<const DocumentRunHeader*>(run_)->keys; }
+  // Both kinds of run header start with the key bytes' address.
+  const char* keys() const { return *static_cast<const char* const*>(run_); }
   const Member* documentRun() const {
     return reinterpret_cast<const Member*>(static_cast<const DocumentRunHeader*>(run_) + 1);
   }
