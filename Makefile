@@ -12,7 +12,7 @@ HAVE_LIBFUZZER := $(shell printf 'extern "C" int LLVMFuzzerTestOneInput(const ch
 FUZZ_TARGETS := parse_document read_header process_archive
 FUZZ_SECONDS ?= 600
 
-.PHONY: all release sanitize fuzz-build test demo bench fuzz fuzz-seeds clean
+.PHONY: all release sanitize fuzz-build test demo bench bench-program fuzz fuzz-seeds clean
 
 all: release
 
@@ -65,6 +65,11 @@ fuzz-seeds: release
 # Benchmarks (never part of the tests): the header parser against other JSON parsers.
 bench: release
 	./build/release/tolvex_json_bench
+
+# The whole program on archives with headers of 75,000 to 600,000 entries: time from start to
+# exit and peak memory, next to RapidJSON's parse of the same header text.
+bench-program: release
+	./build/release/tolvex_whole_bench
 
 clean:
 	rm -rf build

@@ -345,6 +345,7 @@ class JsonDocument {
       members()[size_++] = member;
     }
     JsonObject::Member* members() {
+      if (buffer_ == nullptr) return nullptr;  // nothing pushed yet
       return reinterpret_cast<JsonObject::Member*>(buffer_ + headerBytes);
     }
     size_t size() const { return size_; }
