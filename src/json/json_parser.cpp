@@ -19,9 +19,25 @@ int hexDigitValue(char c) {
   return -1;
 }
 
-// True when any byte of `word` is zero.
-inline bool hasZeroByte(uint64_t word) {
-  return ((word - 0x0101010101010101u) & ~word & 0x8080808080808080u) != 0;
+// The top bit of each byte of `word` that is zero, and maybe of bytes after such a byte;
+// the first marked byte is always a zero byte.
+inline uint64_t zeroBytes(uint64_t word) {
+  return (word - 0x0101010101010101u) & ~word & 0x8080808080808080u;
+}
+
+// Whether the first byte in memory of a 64-bit word is its lowest.
+inline bool littleEndianHost() {
+  const uint64_t one = 1;
+  unsigned char first;
+  std::memcpy(&first, &one, 1);
+  return first == 1;
+}
+
+// The index of the lowest marked byte of `marks` (nonzero, top bits only): the lowest mark,
+// moved down to bit 8k, times a constant whose byte 7 - k is k, leaves k in the top byte.
+inline size_t lowestMarkedByte(uint64_t marks) {
+  uint64_t lowest = marks & (0 - marks);
+  return size_t(((lowest >> 7) * 0x0001020304050607u) >> 56);
 }
 
 // The index of the first quotation mark or backslash in bytes[from, size), or size. Eight
@@ -30,7 +46,11 @@ inline size_t findQuoteOrBackslash(const char* bytes, size_t from, size_t size) 
   while (size - from >= 8) {
     uint64_t word;
     std::memcpy(&word, bytes + from, 8);
-    if (hasZeroByte(word ^ 0x2222222222222222u) || hasZeroByte(word ^ 0x5C5C5C5C5C5C5C5Cu)) break;
+    uint64_t found = zeroBytes(word ^ 0x2222222222222222u) | zeroBytes(word ^ 0x5C5C5C5C5C5C5C5Cu);
+    if (found != 0) {
+      if (littleEndianHost()) return from + lowestMarkedByte(found);
+      break;
+    }
     from += 8;
   }
   while (from < size && bytes[from] != '"' && bytes[from] != '\\')
@@ -238,9 +258,10 @@ bool Parser::value(JsonCell& slot) {
 bool Parser::number(size_t at, JsonCell& slot) {
   // Most numbers of a header are sizes and offsets: up to 19 digits, the first not 0, and
   // no fraction or exponent. Those are read here; the rest as readNumber reads them.
+  const size_t limit = size_ - at > 19 ? at + 19 : size_;
   size_t end = at;
   uint64_t value = 0;
-  while (end < size_ && end - at < 19 && unsigned(text_[end] - '0') <= 9)
+  while (end < limit && unsigned(text_[end] - '0') <= 9)
     value = value * 10 + unsigned(text_[end++] - '0');
   const char after = end < size_ ? text_[end] : ' ';
   if (end > at && text_[at] != '0' && unsigned(after - '0') > 9 && after != '.' &&

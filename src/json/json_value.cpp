@@ -179,6 +179,15 @@ namespace {
 // `count`.
 template <class MemberType>
 uint32_t find(const MemberType* members, uint32_t count, const char* keys, std::string_view key) {
+  // A file entry has a few members: looking at each key's length first is quicker there.
+  if (count <= 8) {
+    for (uint32_t i = 0; i < count; ++i) {
+      if (members[i].keyLength == key.size() &&
+          std::memcmp(keys + members[i].keyOffset, key.data(), key.size()) == 0)
+        return i;
+    }
+    return count;
+  }
   uint32_t low = 0;
   uint32_t high = count;
   while (low < high) {
