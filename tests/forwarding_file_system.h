@@ -30,6 +30,7 @@ class ForwardingFileSystem : public FileSystem {
   NodeKind kindOf(const Handle& parent, const std::string& name) override {
     return real_.kindOf(parent, name);
   }
+  bool mayFoldNames(const Handle& directory) override { return real_.mayFoldNames(directory); }
   bool removeFile(const Handle& parent, const std::string& name) override {
     return real_.removeFile(parent, name);
   }

@@ -19,46 +19,48 @@ constexpr size_t gatherLimit = 64 * 1024;
 
 class Console {
  public:
-  Console() : isTerminal_(standardOutputIsTerminal()) { pending_.reserve(gatherLimit); }
+  Console() : isTerminal_(standardOutputIsTerminal()) {
+    pending_.reserve(gatherLimit);
+    writing_.reserve(gatherLimit);
+  }
 
-  void print(std::string_view text) {
-    std::lock_guard<std::mutex> lock(mutex_);
+  // Each adds to what is pending; `mode` says whether a write may be due now.
+  enum class Write { IfDue, LinesNow, Later };
+
+  void print(std::string_view text, Write mode = Write::IfDue) {
+    std::unique_lock<std::mutex> lock(mutex_);
     pending_.append(text.data(), text.size());
-    writeIfDue(false);
+    finishPiece(lock, mode);
   }
 
   void printRepeated(size_t count, char byte) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     pending_.append(count, byte);
-    writeIfDue(false);
+    finishPiece(lock, Write::IfDue);
   }
 
   void printName(std::string_view name) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     if (isTerminal_)
       pending_ += terminalText(name);
     else
       pending_.append(name.data(), name.size());
-    writeIfDue(false);
+    finishPiece(lock, Write::IfDue);
   }
 
-  void printLine(std::string_view text) {
-    std::lock_guard<std::mutex> lock(mutex_);
+  void printLine(std::string_view text, Write mode) {
+    std::unique_lock<std::mutex> lock(mutex_);
     pending_.append(text.data(), text.size());
     pending_ += '\n';
-    writeIfDue(true);
+    linesEnd_ = pending_.size();
+    finishPiece(lock, mode);
   }
 
-  void endLine() { printLine(std::string_view()); }
-
-  void flush() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    writePending();
-  }
+  void flush() { write(false); }
 
   void flushIfDue() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (isTerminal_ && !pending_.empty()) writeIfDue(false);
+    std::unique_lock<std::mutex> lock(mutex_);
+    finishPiece(lock, isTerminal_ ? Write::IfDue : Write::LinesNow);
   }
 
   bool isTerminal() {
@@ -67,37 +69,59 @@ class Console {
   }
 
   void setSink(ConsoleSink* sink, bool asTerminal) {
+    write(false);
+    std::lock_guard<std::mutex> writing(writer_);
     std::lock_guard<std::mutex> lock(mutex_);
-    writePending();
     sink_ = sink;
     isTerminal_ = sink ? asTerminal : standardOutputIsTerminal();
   }
 
  private:
-  // Off a terminal, only the end of a line writes; on one, the clock and the amount decide.
-  void writeIfDue(bool lineEnded) {
-    if (!isTerminal_) {
-      if (lineEnded) writePending();
-      return;
-    }
-    if (pending_.size() >= gatherLimit || Clock::now() - lastWrite_ >= gatherTime) writePending();
-  }
-
-  void writePending() {
-    if (pending_.empty()) return;
-    if (sink_)
-      sink_->write(pending_.data(), pending_.size());
+  // Off a terminal only whole lines are written, when asked; on one, the clock and the
+  // amount decide.
+  void finishPiece(std::unique_lock<std::mutex>& lock, Write mode) {
+    bool due = false;
+    bool linesOnly = !isTerminal_;
+    if (isTerminal_)
+      due = mode != Write::Later && !pending_.empty() &&
+            (pending_.size() >= gatherLimit || Clock::now() - lastWrite_ >= gatherTime);
     else
-      writeStandardOutput(pending_.data(), pending_.size());  // a reader gone: lines dropped
-    pending_.clear();
-    lastWrite_ = Clock::now();
+      due = mode == Write::LinesNow && linesEnd_ > 0;
+    lock.unlock();
+    if (due) write(linesOnly);
   }
 
-  std::mutex mutex_;
+  // Writes what is pending (only up to the end of the last whole line when `linesOnly`).
+  // Writers take turns, each taking the oldest bytes, so bytes go out in the order they
+  // were printed; printing goes on meanwhile.
+  void write(bool linesOnly) {
+    std::lock_guard<std::mutex> writing(writer_);
+    ConsoleSink* sink = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      size_t end = linesOnly ? linesEnd_ : pending_.size();
+      if (end == 0) return;
+      writing_.assign(pending_, 0, end);
+      pending_.erase(0, end);
+      linesEnd_ = linesEnd_ > end ? linesEnd_ - end : 0;
+      lastWrite_ = Clock::now();
+      sink = sink_;
+    }
+    if (sink)
+      sink->write(writing_.data(), writing_.size());
+    else
+      writeStandardOutput(writing_.data(), writing_.size());  // a reader gone: lines dropped
+    writing_.clear();
+  }
+
+  std::mutex writer_;  // held by whoever writes; taken before mutex_
+  std::mutex mutex_;   // guards everything below but writing_
   bool isTerminal_;
   ConsoleSink* sink_ = nullptr;
   std::string pending_;
+  size_t linesEnd_ = 0;  // pending_ up to here ends in a newline
   Clock::time_point lastWrite_;
+  std::string writing_;  // what the writer is writing; guarded by writer_
 };
 
 Console& console() {
@@ -113,7 +137,7 @@ bool isControlByte(char byte) {
 }  // namespace
 
 void printLine(std::string_view text) {
-  console().printLine(text);
+  console().printLine(text, Console::Write::LinesNow);
 }
 
 void printText(std::string_view text) {
@@ -129,7 +153,11 @@ void printName(std::string_view name) {
 }
 
 void endLine() {
-  console().endLine();
+  console().printLine(std::string_view(), Console::Write::LinesNow);
+}
+
+void endLineLater() {
+  console().printLine(std::string_view(), Console::Write::Later);
 }
 
 void flushOutput() {

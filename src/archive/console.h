@@ -25,8 +25,11 @@ void printMarks(size_t count, char mark = '.');
 // line: unchanged off a terminal, as terminalText() on one.
 void printName(std::string_view name);
 
-// Ends the current line.
+// Ends the current line; off a terminal it is written now.
 void endLine();
+// Ends the current line, to be written at the next flushOutputIfDue() at the latest: for a
+// caller that holds a lock of its own and writes once it has let go of it.
+void endLineLater();
 
 // What a terminal is shown of `name`. Valid UTF-8 is kept as it is, except for controls: a
 // C0 control (0x00-0x1F), DEL (0x7F) and a C1 control (U+0080-U+009F, the bytes C2 80 to
@@ -40,8 +43,9 @@ std::string terminalText(std::string_view name);
 // Writes what has gathered now. Called before anything that may take long, and at the end.
 void flushOutput();
 
-// On a terminal, writes what has gathered when the last write is a tenth of a second old
-// or more. Called by whoever waits, so that a gathered piece does not wait with it.
+// Off a terminal, writes the lines ended so far. On a terminal, writes what has gathered
+// when the last write is a tenth of a second old or more. Called by whoever waits, so that
+// a gathered piece does not wait with it, and after endLineLater().
 void flushOutputIfDue();
 
 // Whether standard output counts as a terminal: asked once, on first use.

@@ -20,6 +20,10 @@ namespace {
 // run of small directories; few enough that a failure wastes little work.
 constexpr size_t window = 128;
 
+// The walk hands entries over this many at a time, so that it takes the mutex once for
+// them all.
+constexpr size_t batch = 16;
+
 // How long a waiting thread sleeps before it looks again for an interrupt, and lets
 // gathered output out on a terminal.
 constexpr auto pollTime = std::chrono::milliseconds(50);
@@ -79,12 +83,13 @@ class CopyScheduler::Observer final : public CopyObserver {
 };
 
 CopyScheduler::CopyScheduler(FileSystem& files, ByteSource& source, ByteSource* ahead,
-                             uint32_t dataBase)
+                             uint32_t dataBase, const OutputDirectory& root)
     : files_(files),
       source_(source),
       ahead_(ahead),
       dataBase_(dataBase),
       cache_(files, openDirectoryBudget()) {
+  mayFold_ = root.state == OutputDirectory::State::Open && root.mayFold;
   if (!ahead_) return;
   try {
     worker_ = std::thread(&CopyScheduler::workAhead, this);
@@ -123,46 +128,61 @@ bool CopyScheduler::addRefused(std::string path) {
   entry->state = Entry::State::Done;  // "o NG": nothing is made for it
   entry->named = true;
   add(std::move(entry));
+  deliver();
   return false;
 }
 
 bool CopyScheduler::finish() {
+  if (!deliver()) return false;
   Lock lock(mutex_);
   bool ok = serve(lock, 1);
+  lock.unlock();
   flushOutput();
   return ok && !failed_;
 }
 
 bool CopyScheduler::add(std::unique_ptr<Entry> entry) {
+  incoming_.push_back(std::move(entry));
+  return incoming_.size() < batch || deliver();
+}
+
+bool CopyScheduler::deliver() {
   Lock lock(mutex_);
   if (noMemory_) throw std::bad_alloc();
   if (stopped_) return false;
-  line_.push_back(std::move(entry));
+  for (auto& entry : incoming_)
+    line_.push_back(std::move(entry));
+  incoming_.clear();
   changed_.notify_all();
   return serve(lock, window);
 }
 
 bool CopyScheduler::serve(Lock& lock, size_t limit) {
   for (;;) {
+    // Lines ended since the last look are written without holding the mutex.
+    lock.unlock();
+    flushOutputIfDue();
+    lock.lock();
     if (noMemory_) throw std::bad_alloc();
     if (interrupted()) windDown(lock);
     if (stopped_) return false;
     if (line_.size() < limit) return true;
     bool atTurn = false;
-    if (Entry* entry = claim(atTurn)) {
+    if (Entry* entry = claim(atTurn))
       run(lock, *entry, atTurn, source_);
-    } else {
+    else
       changed_.wait_for(lock, pollTime);
-      flushOutputIfDue();
-    }
   }
 }
 
 void CopyScheduler::workAhead() {
   Lock lock(mutex_);
   while (!quit_) {
+    lock.unlock();
+    flushOutputIfDue();
+    lock.lock();
     bool atTurn = false;
-    Entry* entry = noMemory_ ? nullptr : claim(atTurn);
+    Entry* entry = noMemory_ || quit_ ? nullptr : claim(atTurn);
     if (!entry) {
       changed_.wait_for(lock, pollTime);
       continue;
@@ -190,12 +210,23 @@ CopyScheduler::Entry* CopyScheduler::claim(bool& atTurn) {
 }
 
 CopyScheduler::Entry* CopyScheduler::firstAheadClaim() {
-  // The directories in which an earlier entry has yet to create its name.
+  if (!mayFold_) {
+    for (size_t i = 1; i < line_.size(); ++i) {
+      Entry& entry = *line_[i];
+      if (entry.state == Entry::State::Waiting && !entry.atTurnOnly && entry.parent &&
+          entry.parent->state == OutputDirectory::State::Open)
+        return &entry;
+    }
+    return nullptr;
+  }
+  // The directories in which an earlier entry has yet to create its name, or in which the
+  // other thread is at work: it goes on there with the entries that follow, so this one
+  // looks for a directory of its own instead of taking turns with it name by name.
   std::array<DirectoryId, window> pending;
   size_t pendingCount = 0;
   for (size_t i = 0; i < line_.size(); ++i) {
     Entry& entry = *line_[i];
-    if (entry.named) continue;
+    if (entry.named && entry.state != Entry::State::Running) continue;
     const OutputDirectory& parent = *entry.parent;
     if (parent.state == OutputDirectory::State::Unmade) return nullptr;
     if (parent.state != OutputDirectory::State::Open) continue;  // nothing is made there
@@ -245,7 +276,12 @@ void CopyScheduler::runDirectory(Lock& lock, Entry& entry, bool atTurn) {
     // Whether it was there already does not matter; only what it is.
     bool made = files_.makeDirectory(*parent, directory.name) == FsStatus::Ok;
     opened = files_.openDirectory(*parent, directory.name, handle, id);
+    // A directory made here is as its parent is; one found may be of any kind.
+    bool mayFold =
+        opened == FsStatus::Ok && (made ? entry.parent->mayFold : files_.mayFoldNames(handle));
     lock.lock();
+    directory.mayFold = mayFold;
+    mayFold_ = mayFold_ || mayFold;
     directory.made = directory.made || made;
     if (opened == FsStatus::NoDescriptors && cache_.shrink()) {
       lock.unlock();
@@ -381,7 +417,8 @@ void CopyScheduler::publish(Entry& entry) {
   if (result.end == CopyEnd::ArchiveShort) printMarks(1, '>');
   if (result.end == CopyEnd::DiskRefused || (result.end == CopyEnd::NoSpace && result.created))
     printMarks(1, '<');
-  printLine(result.end == CopyEnd::Copied ? " OK" : " NG");
+  printText(result.end == CopyEnd::Copied ? " OK" : " NG");
+  endLineLater();  // written once the mutex is let go
   entry.ended = true;
 }
 

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "archive/extract_file.h"
 #include "archive/output_directory.h"
@@ -36,12 +37,13 @@ class FileSystem;
 // - ahead of its turn an entry only ever creates: a file that did not exist, a directory.
 //   A file that finds its name taken, and anything that does not go to its end ahead,
 //   leaves no trace and waits for its turn, when it may replace an existing file;
-// - names in one directory are created in walk order: an entry is not made ahead while
-//   an earlier entry in the same directory has not created its name, since on a file
-//   system that folds names ("A" and "a") the earlier one could be the same name. A
-//   directory is known by its identity, so two names for one directory are one;
-// - nothing is made ahead past an entry whose directory is not made yet, as that
-//   directory could turn out to be any directory.
+// - where a file system may fold names ("A" and "a" one name), names in one directory are
+//   created in walk order: an entry is not made ahead while an earlier entry in the same
+//   directory has not created its name, since the earlier one could be the same name. A
+//   directory is known by its identity, so two names for one directory are one. Nor is
+//   anything made ahead past an entry whose directory is not made yet, as that directory
+//   could turn out to be any directory. Where names are bytes (most Linux file systems),
+//   two entries never name the same thing, and any entry may be made ahead;
 // So, at its turn, every entry finds what one-by-one making would have left before it.
 //
 // Failures. When the front fails, its line is the last one printed, every entry after it
@@ -61,9 +63,11 @@ class FileSystem;
 class CopyScheduler {
  public:
   // `source` is read by the walking thread, `ahead` (null: one thread only) by the other;
-  // both read the same archive, whose data region starts at `dataBase`. Everything is
-  // borrowed and must outlive the scheduler.
-  CopyScheduler(FileSystem& files, ByteSource& source, ByteSource* ahead, uint32_t dataBase);
+  // both read the same archive, whose data region starts at `dataBase`. `root` is the
+  // directory the entries are made in. Everything is borrowed and must outlive the
+  // scheduler.
+  CopyScheduler(FileSystem& files, ByteSource& source, ByteSource* ahead, uint32_t dataBase,
+                const OutputDirectory& root);
   // Winds down a run that was not finished (an interrupt, no memory), as an interrupt
   // would, and stops the second thread.
   ~CopyScheduler();
@@ -87,7 +91,10 @@ class CopyScheduler {
   class Observer;
   using Lock = std::unique_lock<std::mutex>;
 
+  // The walk's entries gather in `incoming_` (the walking thread's own, outside the mutex)
+  // and are delivered to `line_` a batch at a time.
   bool add(std::unique_ptr<Entry> entry);
+  bool deliver();
   // Works (and waits) on the walking thread until `line_` holds fewer than `limit`
   // entries; false when the run stopped.
   bool serve(Lock& lock, size_t limit);
@@ -135,10 +142,12 @@ class CopyScheduler {
 
   std::mutex mutex_;  // guards everything below, and every Entry in line_
   std::condition_variable changed_;
-  std::deque<std::unique_ptr<Entry>> line_;  // not yet printed, in walk order
+  std::vector<std::unique_ptr<Entry>> incoming_;  // not yet delivered, in walk order
+  std::deque<std::unique_ptr<Entry>> line_;       // not yet printed, in walk order
   bool stopped_ = false;     // halted, interrupted or wound down: nothing more is made
   bool failed_ = false;      // an entry's line ended in NG
   bool serial_ = false;      // one thread from now on: nothing more is made ahead
+  bool mayFold_ = false;     // a directory opened so far may fold names
   bool undoing_ = false;     // goSerial() is taking back what was made ahead
   bool pauseAhead_ = false;  // the front waits for descriptors: nothing starts ahead
   uint64_t undone_ = 0;      // how often goSerial() has run

@@ -31,7 +31,8 @@ namespace {
 
 // Each rule of the scheduler is checked with two threads many times over, so that the
 // second thread's timing varies from run to run, against what one thread (which makes
-// every entry at its turn) prints and leaves.
+// every entry at its turn) prints and leaves; every other round as on a file system that
+// may fold names, where names in a directory are made in order.
 constexpr int repeats = 40;
 
 struct Outcome {
@@ -73,6 +74,7 @@ class FoldingFileSystem final : public ForwardingFileSystem {
   NodeKind kindOf(const Handle& parent, const std::string& name) override {
     return real_.kindOf(parent, fold(name));
   }
+  bool mayFoldNames(const Handle&) override { return true; }
   bool removeFile(const Handle& parent, const std::string& name) override {
     return real_.removeFile(parent, fold(name));
   }
@@ -93,16 +95,29 @@ class FoldingFileSystem final : public ForwardingFileSystem {
 const std::string slow(3000, 's');
 const std::string slowLine = "Extracting tolvex/0 (3000) ... OK\n";
 
-// Writes to the file "0" wait first, from none to five milliseconds, differing from one
-// file to the next.
+// Writes to the file "0" wait first, from none to five milliseconds, and so does the
+// making of every name that begins with a capital letter, from none to two: so that the
+// other thread goes on meanwhile, differently from one run to the next. With
+// `saysItFolds`, directories say they may fold names (whether or not they do), so that
+// the scheduler keeps the order of names in each directory.
 class SlowFirstFile final : public ForwardingFileSystem {
  public:
-  using ForwardingFileSystem::ForwardingFileSystem;
+  explicit SlowFirstFile(FileSystem& next = nativeFileSystem(), bool saysItFolds = false)
+      : ForwardingFileSystem(next), saysItFolds_(saysItFolds) {}
+
+  bool mayFoldNames(const Handle& directory) override {
+    return saysItFolds_ || real_.mayFoldNames(directory);
+  }
 
   FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) override {
+    waitBefore(name);
     FsStatus status = real_.createFile(parent, name, file);
     if (status == FsStatus::Ok && name == "0") slowFile_ = file.value();
     return status;
+  }
+  FsStatus makeDirectory(const Handle& parent, const std::string& name) override {
+    waitBefore(name);
+    return real_.makeDirectory(parent, name);
   }
   FsStatus write(const Handle& file, const char* bytes, size_t count, size_t& written) override {
     if (file.value() == slowFile_)
@@ -115,9 +130,17 @@ class SlowFirstFile final : public ForwardingFileSystem {
   }
 
  private:
+  static void waitBefore(const std::string& name) {
+    if (!name.empty() && name[0] >= 'A' && name[0] <= 'Z')
+      std::this_thread::sleep_for(std::chrono::microseconds(200 * (waits_++ % 11)));
+  }
+
+  const bool saysItFolds_;
   std::atomic<intptr_t> slowFile_{Handle::none};
-  std::atomic<int> waits_{0};
+  static std::atomic<int> waits_;  // counts on from one file system to the next
 };
+
+std::atomic<int> SlowFirstFile::waits_{0};
 
 // Where a name folds to one made earlier, the outcome is that of making one entry after
 // the other, not of which thread got there first. Before directories were made in walk
@@ -187,7 +210,7 @@ TEST(CopyScheduler, ExistingFileAfterAFailureStaysUntouched) {
     ASSERT_EQ(0, link("outside", "tolvex/c"));
     struct stat before;
     ASSERT_EQ(0, stat("tolvex/c", &before));
-    SlowFirstFile files;
+    SlowFirstFile files(nativeFileSystem(), round % 2 == 1);
     Outcome run = extract(builder, round > 0, files);
     ASSERT_FALSE(run.ok);
     ASSERT_EQ(slowLine + "Extracting tolvex/a/b o NG\n", run.output) << "round " << round;
@@ -206,7 +229,6 @@ TEST(CopyScheduler, ExistingFileAfterAFailureStaysUntouched) {
 class QuotaFileSystem final : public ForwardingFileSystem {
  public:
   explicit QuotaFileSystem(uint64_t quota) : quota_(quota) {}
-
   FsStatus write(const Handle& file, const char* bytes, size_t count, size_t& written) override {
     std::lock_guard<std::mutex> lock(mutex_);
     size_t allowed = static_cast<size_t>(std::min<uint64_t>(count, quota_ - used_));
@@ -254,7 +276,7 @@ TEST(CopyScheduler, FullFileSystemFailsTheFileThatWouldHaveFailedOneByOne) {
   for (int round = 0; round < repeats; ++round) {
     TempDir dir;
     QuotaFileSystem quotaFiles(quota);
-    SlowFirstFile files(quotaFiles);
+    SlowFirstFile files(quotaFiles, round % 2 == 1);
     Outcome run = extract(builder, true, files);
     ASSERT_EQ(expected.output, run.output) << "round " << round;
     ASSERT_EQ(expected.tree, run.tree) << "round " << round;

@@ -80,10 +80,11 @@ class ExtractFileTest : public ::testing::Test {
     DirectoryId id;
     Handle root = rootUsable ? files.openRoot("tolvex", id) : Handle();
     auto directory = std::make_shared<OutputDirectory>(std::move(root), id);
+    directory->mayFold = false;
     OutputCapture output;
     bool ok = true;
     {
-      CopyScheduler scheduler(files, source, nullptr, dataBase);
+      CopyScheduler scheduler(files, source, nullptr, dataBase, *directory);
       for (FileTask& task : tasks)
         ok = ok && scheduler.addFile(directory, std::move(task));
       ok = scheduler.finish() && ok;

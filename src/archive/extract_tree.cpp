@@ -71,7 +71,8 @@ bool extractTree(ArchiveContext& context, const std::string& path, const JsonVal
   DirectoryId rootId;
   Handle rootHandle = files.openRoot(path, rootId);
   auto root = std::make_shared<OutputDirectory>(std::move(rootHandle), rootId);
-  CopyScheduler scheduler(files, context.source, context.aheadSource, context.dataBase);
+  root->mayFold = root->state != OutputDirectory::State::Open || files.mayFoldNames(root->handle());
+  CopyScheduler scheduler(files, context.source, context.aheadSource, context.dataBase, *root);
   bool walked = Walker(scheduler).walkDirectory(root, path, static_cast<const JsonObject&>(node));
   bool finished = scheduler.finish();
   return walked && finished;

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 #include "archive/byte_source.h"
+#include "json/json_value.h"
 
 namespace tolvex {
 namespace {
@@ -47,6 +49,18 @@ HeaderText readTextInPieces(ByteSource& source, uint32_t textLength) {
   return text;
 }
 
+// Reads the 16-byte prefix and checks it: the text's length and the start of the data
+// region.
+bool readPrefix(ByteSource& source, uint32_t& textLength, uint32_t& dataBase) {
+  unsigned char prefix[prefixSize];
+  for (uint32_t field = 0; field < 4; ++field)
+    if (!readExactly(source, reinterpret_cast<char*>(prefix + 4 * field), 4)) return false;
+  if (!isArchivePrefix(prefix)) return false;
+  textLength = decodeLittleEndian32(prefix + 12);
+  dataBase = decodeLittleEndian32(prefix + 4) + 8;
+  return true;
+}
+
 }  // namespace
 
 bool isArchivePrefix(const unsigned char* prefix) {
@@ -62,14 +76,9 @@ bool isArchivePrefix(const unsigned char* prefix) {
 }
 
 HeaderText readHeader(ArchiveContext& context) {
-  unsigned char prefix[prefixSize];
-  for (uint32_t field = 0; field < 4; ++field)
-    if (!readExactly(context.source, reinterpret_cast<char*>(prefix + 4 * field), 4))
-      return HeaderText();
-  if (!isArchivePrefix(prefix)) return HeaderText();
-  uint32_t blockSize = decodeLittleEndian32(prefix + 4);
-  uint32_t textLength = decodeLittleEndian32(prefix + 12);
-
+  uint32_t textLength = 0;
+  uint32_t dataBase = 0;
+  if (!readPrefix(context.source, textLength, dataBase)) return HeaderText();
   uint64_t available = 0;
   bool sizeKnown = context.source.bytesLeft(available);
   // Checked before allocating: a prefix may declare 4 GiB in a file of 20 bytes.
@@ -82,8 +91,36 @@ HeaderText readHeader(ArchiveContext& context) {
     return HeaderText();
   }
   if (text.size() != textLength) return HeaderText();
-  context.dataBase = blockSize + 8;
+  context.dataBase = dataBase;
   return text;
+}
+
+bool readHeader(ArchiveContext& context, JsonDocument& document) {
+  document.reset();
+  uint32_t textLength = 0;
+  uint32_t dataBase = 0;
+  if (!readPrefix(context.source, textLength, dataBase)) return false;
+  uint64_t available = 0;
+  bool sizeKnown = context.source.bytesLeft(available);
+  if (sizeKnown && textLength > available) return false;
+  try {
+    if (sizeKnown) {
+      if (!readExactly(context.source, document.placeText(textLength), textLength)) {
+        document.reset();
+        return false;
+      }
+    } else {
+      HeaderText text = readTextInPieces(context.source, textLength);
+      if (text.size() != textLength) return false;
+      char* place = document.placeText(textLength);
+      if (textLength > 0) std::memcpy(place, text.data(), textLength);
+    }
+  } catch (const std::bad_alloc&) {
+    document.reset();
+    return false;
+  }
+  context.dataBase = dataBase;
+  return true;
 }
 
 }  // namespace tolvex

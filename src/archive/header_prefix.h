@@ -7,6 +7,7 @@
 namespace tolvex {
 
 class ByteSource;
+class JsonDocument;
 
 // One archive on its way through extraction: its bytes (borrowed; the source must outlive
 // the context), the absolute position of its data region, 0 until readHeader sets it, and
@@ -39,6 +40,13 @@ bool isArchivePrefix(const unsigned char* prefix);
 // and leaves `context.dataBase` as it was; an archive whose text is empty looks the same.
 // Prints nothing. Never allocates more for the text than the archive's size.
 HeaderText readHeader(ArchiveContext& context);
+
+// The same reading, with the text read straight into `document` (JsonDocument::placeText),
+// where it is parsed and stays while the tree lives. True on success, with `dataBase` set,
+// the text in the document possibly empty; on any failure false, the document reset and
+// `dataBase` as it was. The text is read with one read when the source can tell its size,
+// else piece by piece and then copied once into the document.
+bool readHeader(ArchiveContext& context, JsonDocument& document);
 
 }  // namespace tolvex
 

@@ -32,8 +32,13 @@ class OutputDirectory {
   const std::string name;
 
   State state = State::Unmade;
-  bool made = false;  // this run created it
-  DirectoryId id;     // when Open
+  bool made = false;    // this run created it
+  DirectoryId id;       // when Open
+  bool mayFold = true;  // when Open: it may fold names (FileSystem::mayFoldNames)
+
+  // The root's handle, open for as long as the root is (and none for other directories,
+  // whose handles the cache holds).
+  const Handle& handle() const { return handle_; }
 
  private:
   friend class DirectoryCache;

@@ -78,6 +78,10 @@ class FileSystem {
   // must not exist yet (Exists: the name is taken by anything, a dangling link included).
   virtual FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) = 0;
   virtual NodeKind kindOf(const Handle& parent, const std::string& name) = 0;
+  // False only when the open `directory` is known to take two names as one only when they
+  // are the same bytes: no folding of case, no normalisation of Unicode. True when it may
+  // fold (or it cannot be told).
+  virtual bool mayFoldNames(const Handle& directory) = 0;
   // Takes the name of a regular file, or of an empty directory, out of `parent`. A file
   // that is open elsewhere stays readable there.
   virtual bool removeFile(const Handle& parent, const std::string& name) = 0;

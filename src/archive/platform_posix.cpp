@@ -10,6 +10,12 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#ifdef __linux__
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/vfs.h>
+#endif
+
 #include <atomic>
 #include <limits>
 
@@ -87,6 +93,32 @@ class PosixFileSystem final : public FileSystem {
     if (S_ISREG(status.st_mode)) return NodeKind::RegularFile;
     if (S_ISDIR(status.st_mode)) return NodeKind::Directory;
     return NodeKind::Other;
+  }
+
+  bool mayFoldNames(const Handle& directory) override {
+#ifdef __linux__
+    // File systems that take names as bytes, unless a directory asks to fold case.
+    struct statfs info;
+    if (fstatfs(fd(directory), &info) != 0) return true;
+    switch (static_cast<unsigned long>(info.f_type)) {
+      case 0xEF53:        // ext2, ext3, ext4
+      case 0xF2F52010:    // f2fs
+      case 0x01021994: {  // tmpfs
+        long flags = 0;
+        // A file system without the flag has no folding directories either.
+        if (ioctl(fd(directory), FS_IOC_GETFLAGS, &flags) != 0) return false;
+        return (flags & FS_CASEFOLD_FL) != 0;
+      }
+      case 0x58465342:  // xfs
+      case 0x9123683E:  // btrfs
+        return false;
+      default:
+        return true;
+    }
+#else
+    (void)directory;
+    return true;
+#endif
   }
 
   bool removeFile(const Handle& parent, const std::string& name) override {

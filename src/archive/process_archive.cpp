@@ -13,7 +13,6 @@
 #include "archive/process_archive.h"
 
 #include <new>
-#include <string>
 
 #include "archive/byte_source.h"
 #include "archive/console.h"
@@ -31,11 +30,12 @@ void processArchive(ByteSource& source, ByteSource* aheadSource) {
   ArchiveContext context{source, 0, aheadSource};
   source.seek(0);
   try {
-    HeaderText text = readHeader(context);
-    if (text.empty()) return;  // not an archive, or nothing in it: say nothing
-    JsonDocument document;     // releases the tree on every way out
-    // The parser consumes a view of the text; the text itself stays unchanged.
-    if (!parseDocument(text, document)) {
+    // Holds the header text, read straight into it, and the tree parsed from it; frees both
+    // on every way out.
+    JsonDocument document;
+    if (!readHeader(context, document) || document.text().empty())
+      return;  // not an archive, or nothing in it: say nothing
+    if (!parseDocument(document)) {
       printLine("Error: Header malformed.");
       return;
     }

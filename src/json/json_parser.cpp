@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
-#include <string>
 #include <vector>
 
+#include "json/key_order.h"
 #include "json/json_value.h"
 
 namespace tolvex {
@@ -19,32 +19,38 @@ int hexDigitValue(char c) {
   return -1;
 }
 
-// Appends one UTF-16 code unit as UTF-8 of at most three bytes; surrogates are not paired.
-void appendCodeUnit(std::string& out, unsigned v) {
-  if (v < 0x80) {
-    out.push_back(char(v));
-  } else if (v < 0x800) {
-    out.push_back(char(0xC0 | (v >> 6)));
-    out.push_back(char(0x80 | (v & 0x3F)));
-  } else {
-    out.push_back(char(0xE0 | (v >> 12)));
-    out.push_back(char(0x80 | ((v >> 6) & 0x3F)));
-    out.push_back(char(0x80 | (v & 0x3F)));
-  }
+// The top bit of each byte of `word` that is zero, and maybe of bytes after such a byte;
+// the first marked byte is always a zero byte.
+inline uint64_t zeroBytes(uint64_t word) {
+  return (word - 0x0101010101010101u) & ~word & 0x8080808080808080u;
 }
 
-// True when any byte of `word` is zero.
-inline bool hasZeroByte(uint64_t word) {
-  return ((word - 0x0101010101010101u) & ~word & 0x8080808080808080u) != 0;
+// Whether the first byte in memory of a 64-bit word is its lowest.
+inline bool littleEndianHost() {
+  const uint64_t one = 1;
+  unsigned char first;
+  std::memcpy(&first, &one, 1);
+  return first == 1;
+}
+
+// The index of the lowest marked byte of `marks` (nonzero, top bits only): the lowest mark,
+// moved down to bit 8k, times a constant whose byte 7 - k is k, leaves k in the top byte.
+inline size_t lowestMarkedByte(uint64_t marks) {
+  uint64_t lowest = marks & (0 - marks);
+  return size_t(((lowest >> 7) * 0x0001020304050607u) >> 56);
 }
 
 // The index of the first quotation mark or backslash in bytes[from, size), or size. Eight
 // bytes at a time while no word holds either.
-size_t findQuoteOrBackslash(const char* bytes, size_t from, size_t size) {
+inline size_t findQuoteOrBackslash(const char* bytes, size_t from, size_t size) {
   while (size - from >= 8) {
     uint64_t word;
     std::memcpy(&word, bytes + from, 8);
-    if (hasZeroByte(word ^ 0x2222222222222222u) || hasZeroByte(word ^ 0x5C5C5C5C5C5C5C5Cu)) break;
+    uint64_t found = zeroBytes(word ^ 0x2222222222222222u) | zeroBytes(word ^ 0x5C5C5C5C5C5C5C5Cu);
+    if (found != 0) {
+      if (littleEndianHost()) return from + lowestMarkedByte(found);
+      break;
+    }
     from += 8;
   }
   while (from < size && bytes[from] != '"' && bytes[from] != '\\')
@@ -52,109 +58,142 @@ size_t findQuoteOrBackslash(const char* bytes, size_t from, size_t size) {
   return from;
 }
 
-// Decodes the escape whose backslash is at `at` into `out`. Returns the index after the
-// escape, or 0 when the escape is invalid or cut off by the end of the text.
-size_t decodeEscape(std::string_view text, size_t at, std::string& out) {
-  if (at + 1 >= text.size()) return 0;
-  switch (text[at + 1]) {
+// The length of the escape whose backslash is at `at`, or 0 when the escape is invalid or
+// cut off by the end of the text.
+size_t escapeLength(const char* bytes, size_t at, size_t size) {
+  if (at + 1 >= size) return 0;
+  switch (bytes[at + 1]) {
     case '"':
-      out.push_back('"');
-      break;
     case '/':
-      out.push_back('/');
-      break;
     case '\\':
-      out.push_back('\\');
-      break;
     case 'b':
-      out.push_back('\b');
-      break;
     case 'f':
-      out.push_back('\f');
-      break;
     case 'n':
-      out.push_back('\n');
-      break;
     case 'r':
-      out.push_back('\r');
-      break;
     case 't':
-      out.push_back('\t');
-      break;
-    case 'u': {
-      if (text.size() - at < 6) return 0;
-      unsigned v = 0;
-      for (size_t i = at + 2; i < at + 6; ++i) {
-        int digit = hexDigitValue(text[i]);
-        if (digit < 0) return 0;
-        v = v * 16 + unsigned(digit);
-      }
-      appendCodeUnit(out, v);
-      return at + 6;
-    }
+      return 2;
+    case 'u':
+      if (size - at < 6) return 0;
+      for (size_t i = at + 2; i < at + 6; ++i)
+        if (hexDigitValue(bytes[i]) < 0) return 0;
+      return 6;
     default:
       return 0;
   }
-  return at + 2;
 }
 
-// The string literal whose opening quotation mark is at `open`, decoded. Plain bytes pass
-// unchanged. Without escapes `decoded` views the text itself; otherwise it views `scratch`,
-// and `escaped` is set. `end` receives the index after the closing quotation mark. Changes
-// nothing of the text.
-bool scanString(std::string_view text, size_t open, std::string& scratch, std::string_view& decoded,
-                bool& escaped, size_t& end) {
-  const char* const base = text.data();
-  const size_t size = text.size();
-  size_t from = open + 1;
-  escaped = false;
-  for (;;) {
-    size_t stop = findQuoteOrBackslash(base, from, size);
-    if (stop == size) return false;  // unterminated
-    if (!escaped && base[stop] == '\\') {
-      scratch.clear();
-      escaped = true;
+// Writes the bytes of `length` text bytes holding checked escapes, decoded, to `out`, which
+// may be the same place or lie before it: no escape decodes to more bytes than it takes.
+// Plain bytes pass unchanged; each "\u" escape becomes UTF-8 of at most three bytes, on its
+// own. Returns the decoded length.
+size_t decodeEscapes(const char* in, size_t length, char* out) {
+  char* const start = out;
+  size_t i = 0;
+  while (i < length) {
+    size_t stop = findQuoteOrBackslash(in, i, length);
+    std::memmove(out, in + i, stop - i);
+    out += stop - i;
+    if (stop == length) break;
+    const char letter = in[stop + 1];
+    i = stop + 2;
+    switch (letter) {
+      case 'b':
+        *out++ = '\b';
+        break;
+      case 'f':
+        *out++ = '\f';
+        break;
+      case 'n':
+        *out++ = '\n';
+        break;
+      case 'r':
+        *out++ = '\r';
+        break;
+      case 't':
+        *out++ = '\t';
+        break;
+      case 'u': {
+        unsigned v = 0;
+        for (size_t k = 0; k < 4; ++k)
+          v = v * 16 + unsigned(hexDigitValue(in[i + k]));
+        i += 4;
+        if (v < 0x80) {
+          *out++ = char(v);
+        } else if (v < 0x800) {
+          *out++ = char(0xC0 | (v >> 6));
+          *out++ = char(0x80 | (v & 0x3F));
+        } else {
+          *out++ = char(0xE0 | (v >> 12));
+          *out++ = char(0x80 | ((v >> 6) & 0x3F));
+          *out++ = char(0x80 | (v & 0x3F));
+        }
+        break;
+      }
+      default:  // a quotation mark, a slash or a backslash stands for itself
+        *out++ = letter;
+        break;
     }
-    if (escaped) scratch.append(base + from, stop - from);
-    if (base[stop] == '"') {
-      decoded = escaped ? std::string_view(scratch) : text.substr(open + 1, stop - open - 1);
-      end = stop + 1;
-      return true;
-    }
-    from = decodeEscape(text, stop, scratch);
-    if (from == 0) return false;
   }
+  return size_t(out - start);
 }
 
-// One parse: the text, the nesting count, and the parts of the containers being built.
-// Elements and members wait on stacks shared by all nesting levels (a container's own begin
-// where it opened) and each container is made in one allocation when it closes. The stacks
-// own what waits on them.
+// One parse of a document's text. The text is read at a position that only moves forward,
+// which is the same as cutting what was recognised from its front: each recogniser starts
+// at the position as the previous one left it. Values are made by the document. Elements
+// and members wait on stacks shared by all nesting levels (a container's own begin where it
+// opened) and each container is made in one piece when it closes; a failed container, and
+// a value that loses to an earlier one under the same key, leaves its values to the
+// document, which frees them with the rest.
 class Parser {
  public:
-  explicit Parser(std::string_view& text) : text_(text) {}
+  explicit Parser(JsonDocument& document)
+      : document_(document),
+        // The document's own bytes, which the parse may rewrite: escaped strings are decoded
+        // where they stand.
+        text_(const_cast<char*>(document.text().data())),
+        size_(document.text().size()) {}
   Parser(const Parser&) = delete;
   Parser& operator=(const Parser&) = delete;
-  ~Parser() {
-    for (JsonValue* element : elements_)
-      element->release();
-    for (const PendingMember& member : members_)
-      member.value->release();
-  }
 
-  bool value(JsonValue*& slot);
-  bool array(JsonValue*& slot);
-  bool object(JsonValue*& slot);
+  // The recognisers: each makes its value in `slot` and succeeds, or fails with `slot` as
+  // it was and the position where the working model of json_parser.h leaves the text.
+  bool value(JsonCell& slot);
+  bool array(JsonCell& slot);
+  bool object(JsonCell& slot);
+  bool string(JsonCell& slot);
+
+  // How much of the text has been recognised.
+  size_t position() const { return position_; }
+  bool onlyWhitespaceLeft() const { return skipWhitespace(position_) == size_; }
 
  private:
-  // A member waiting for its object to close. The key views the text itself (`text` set) or,
-  // when it held escapes, escapedKeys_ from `offset` on: that buffer may still move.
-  struct PendingMember {
-    const char* text;
-    size_t offset;
-    size_t length;
-    JsonValue* value;
-  };
+  using Member = JsonObject::Member;
+
+  size_t skipWhitespace(size_t at) const {
+    while (at < size_ && isJsonWhitespace(text_[at]))
+      ++at;
+    return at;
+  }
+  bool hasWordAt(size_t at, const char* word, size_t length) const {
+    return size_ - at >= length && std::memcmp(text_ + at, word, length) == 0;
+  }
+  bool null(size_t at, JsonCell& slot) {
+    if (!hasWordAt(at, "null", 4)) return false;
+    JsonDocument::makeNull(slot);
+    position_ = at + 4;
+    return true;
+  }
+  bool boolean(size_t at, const char* word, size_t length, JsonCell& slot) {
+    if (!hasWordAt(at, word, length)) return false;
+    JsonDocument::makeBoolean(slot, length == 4);
+    position_ = at + length;
+    return true;
+  }
+  bool number(size_t at, JsonCell& slot);
+  // The string literal whose quotation mark is at `open`: its bytes, decoded in place, start
+  // at open + 1. Returns the index after the closing quotation mark with `length` set, or 0
+  // when the literal is not complete and valid (then nothing is changed).
+  size_t scanString(size_t open, uint32_t& length);
 
   // Counts a container as open; false, for good, once one too many would be open.
   bool open() {
@@ -163,20 +202,19 @@ class Parser {
     ++openContainers_;
     return true;
   }
-  bool closeArray(size_t begin, JsonValue*& slot);
-  bool closeObject(size_t begin, size_t keysBegin, JsonValue*& slot);
-  void dropArray(size_t begin);
-  void dropObject(size_t begin, size_t keysBegin);
+  bool closeArray(size_t begin, JsonCell& slot);
+  bool closeObject(size_t begin, JsonCell& slot);
+  // The order of two members' keys, as compareKeys gives it.
+  int compare(const Member& a, const Member& b) const;
 
-  std::string_view& text_;
+  JsonDocument& document_;
+  char* const text_;
+  const size_t size_;
+  size_t position_ = 0;
   size_t openContainers_ = 0;
   bool tooDeep_ = false;
-  std::vector<JsonValue*> elements_;
-  std::vector<PendingMember> members_;
-  std::string escapedKeys_;
-  std::string scratch_;
-  std::vector<JsonObject::Entry> entries_;
-  std::vector<JsonValue*> duplicates_;
+  std::vector<JsonCell> elements_;
+  JsonDocument::MemberStack members_;
 };
 
 // Closes a counted container on every way out.
@@ -192,19 +230,20 @@ class OpenContainer {
 };
 
 // The six recognisers start with six different bytes, and the first four fail without
-// touching the text, so the first byte picks the one attempt that can succeed, with one
+// moving the position, so the first byte picks the one attempt that can succeed, with one
 // exception: a failed array attempt hands what it left to the object attempt.
-bool Parser::value(JsonValue*& slot) {
-  size_t p = firstNonWhitespace(text_);
-  if (p == text_.size()) return false;
+bool Parser::value(JsonCell& slot) {
+  size_t p = skipWhitespace(position_);
+  if (p == size_) return false;
   switch (text_[p]) {
     case 'n':
-      return parseNull(text_, slot);
+      return null(p, slot);
     case 'f':
+      return boolean(p, "false", 5, slot);
     case 't':
-      return parseBool(text_, slot);
+      return boolean(p, "true", 4, slot);
     case '"':
-      return parseString(text_, slot);
+      return string(slot);
     case '[':
       if (array(slot)) return true;
       // Once the nesting bound is hit, nothing more is tried: the whole text fails.
@@ -212,203 +251,234 @@ bool Parser::value(JsonValue*& slot) {
     case '{':
       return object(slot);
     default:
-      return parseNumber(text_, slot);
+      return number(p, slot);
   }
 }
 
-bool Parser::array(JsonValue*& slot) {
-  size_t p = firstNonWhitespace(text_);
-  if (p == text_.size() || text_[p] != '[') return false;
+bool Parser::number(size_t at, JsonCell& slot) {
+  // Most numbers of a header are sizes and offsets: up to 19 digits, the first not 0, and
+  // no fraction or exponent. Those are read here; the rest as readNumber reads them.
+  const size_t limit = size_ - at > 19 ? at + 19 : size_;
+  size_t end = at;
+  uint64_t value = 0;
+  while (end < limit && unsigned(text_[end] - '0') <= 9)
+    value = value * 10 + unsigned(text_[end++] - '0');
+  const char after = end < size_ ? text_[end] : ' ';
+  if (end > at && text_[at] != '0' && unsigned(after - '0') > 9 && after != '.' &&
+      after != 'e' && after != 'E') {
+    JsonDocument::makeNumber(slot, NumberForm::Unsigned, value > UINT32_MAX ? UINT32_MAX : value);
+    position_ = end;
+    return true;
+  }
+  std::string_view rest(text_ + at, size_ - at);
+  NumberForm form;
+  uint64_t payload;
+  if (!readNumber(rest, form, payload)) return false;
+  JsonDocument::makeNumber(slot, form, payload);
+  position_ = size_ - rest.size();
+  return true;
+}
+
+size_t Parser::scanString(size_t open, uint32_t& length) {
+  size_t from = open + 1;
+  bool escaped = false;
+  for (;;) {
+    size_t stop = findQuoteOrBackslash(text_, from, size_);
+    if (stop == size_) return 0;  // unterminated
+    if (text_[stop] == '"') {
+      size_t raw = stop - open - 1;
+      length = uint32_t(escaped ? decodeEscapes(text_ + open + 1, raw, text_ + open + 1) : raw);
+      return stop + 1;
+    }
+    size_t escape = escapeLength(text_, stop, size_);
+    if (escape == 0) return 0;
+    escaped = true;
+    from = stop + escape;
+  }
+}
+
+bool Parser::string(JsonCell& slot) {
+  size_t p = skipWhitespace(position_);
+  if (p == size_ || text_[p] != '"') return false;
+  uint32_t length;
+  size_t end = scanString(p, length);
+  if (end == 0) return false;
+  JsonDocument::makeString(slot, text_ + p + 1, length);
+  position_ = end;
+  return true;
+}
+
+bool Parser::array(JsonCell& slot) {
+  size_t p = skipWhitespace(position_);
+  if (p == size_ || text_[p] != '[') return false;
   if (!open()) return false;
   OpenContainer counted(openContainers_);
   const size_t begin = elements_.size();
-  text_.remove_prefix(p + 1);
-  size_t next = firstNonWhitespace(text_);
-  if (next < text_.size() && text_[next] == ']') {
-    text_.remove_prefix(next + 1);
+  position_ = p + 1;
+  size_t next = skipWhitespace(position_);
+  if (next < size_ && text_[next] == ']') {
+    position_ = next + 1;
     return closeArray(begin, slot);
   }
   for (;;) {
-    JsonValue* element = nullptr;
+    JsonCell element;
     if (!value(element)) break;
-    Owned<JsonValue> held(element);
     elements_.push_back(element);
-    held.release();
-    next = firstNonWhitespace(text_);
-    if (next == text_.size()) break;
+    next = skipWhitespace(position_);
+    if (next == size_) break;
     if (text_[next] == ']') {
-      text_.remove_prefix(next + 1);
+      position_ = next + 1;
       return closeArray(begin, slot);
     }
     if (text_[next] != ',') break;
-    text_.remove_prefix(next + 1);
+    position_ = next + 1;
   }
-  dropArray(begin);
+  elements_.resize(begin);
   return false;
 }
 
-bool Parser::object(JsonValue*& slot) {
-  size_t p = firstNonWhitespace(text_);
-  if (p == text_.size() || text_[p] != '{') return false;
+bool Parser::object(JsonCell& slot) {
+  size_t p = skipWhitespace(position_);
+  if (p == size_ || text_[p] != '{') return false;
   if (!open()) return false;
   OpenContainer counted(openContainers_);
   const size_t begin = members_.size();
-  const size_t keysBegin = escapedKeys_.size();
-  text_.remove_prefix(p + 1);
-  size_t next = firstNonWhitespace(text_);
-  if (next < text_.size() && text_[next] == '}') {
-    text_.remove_prefix(next + 1);
-    return closeObject(begin, keysBegin, slot);
+  position_ = p + 1;
+  size_t next = skipWhitespace(position_);
+  if (next < size_ && text_[next] == '}') {
+    position_ = next + 1;
+    return closeObject(begin, slot);
   }
   for (;;) {
-    size_t keyStart = firstNonWhitespace(text_);
-    std::string_view key;
-    bool escaped;
-    size_t keyEnd;
-    if (keyStart == text_.size() || text_[keyStart] != '"' ||
-        !scanString(text_, keyStart, scratch_, key, escaped, keyEnd))
-      break;
-    PendingMember member{key.data(), 0, key.size(), nullptr};
-    if (escaped) {
-      member.text = nullptr;
-      member.offset = escapedKeys_.size();
-      escapedKeys_ += key;
-    }
-    text_.remove_prefix(keyEnd);
-    next = firstNonWhitespace(text_);
-    if (next == text_.size() || text_[next] != ':') break;
-    text_.remove_prefix(next + 1);
+    size_t keyStart = skipWhitespace(position_);
+    if (keyStart == size_ || text_[keyStart] != '"') break;
+    uint32_t keyLength;
+    size_t keyEnd = scanString(keyStart, keyLength);
+    if (keyEnd == 0) break;
+    position_ = keyEnd;
+    next = skipWhitespace(position_);
+    if (next == size_ || text_[next] != ':') break;
+    position_ = next + 1;
+    Member member{uint32_t(keyStart + 1), keyLength, {}};
     if (!value(member.value)) break;
-    Owned<JsonValue> held(member.value);
-    members_.push_back(member);
-    held.release();
-    next = firstNonWhitespace(text_);
-    if (next == text_.size()) break;
+    members_.push(member);
+    next = skipWhitespace(position_);
+    if (next == size_) break;
     if (text_[next] == '}') {
-      text_.remove_prefix(next + 1);
-      return closeObject(begin, keysBegin, slot);
+      position_ = next + 1;
+      return closeObject(begin, slot);
     }
     if (text_[next] != ',') break;
-    text_.remove_prefix(next + 1);
+    position_ = next + 1;
   }
-  dropObject(begin, keysBegin);
+  members_.resize(begin);
   return false;
 }
 
-bool Parser::closeArray(size_t begin, JsonValue*& slot) {
-  auto* array = new JsonArray(std::vector<JsonValue*>(elements_.begin() + begin, elements_.end()));
+bool Parser::closeArray(size_t begin, JsonCell& slot) {
+  document_.makeArray(slot, elements_.data() + begin, elements_.size() - begin);
   elements_.resize(begin);
-  slot = array;
   return true;
 }
 
-void Parser::dropArray(size_t begin) {
-  for (size_t i = begin; i < elements_.size(); ++i)
-    elements_[i]->release();
-  elements_.resize(begin);
+int Parser::compare(const Member& a, const Member& b) const {
+  return compareKeys(text_ + a.keyOffset, a.keyLength, text_ + b.keyOffset, b.keyLength);
 }
 
-// Byte order of keys, unsigned; most keys differ in their first byte, which is looked at
-// before calling the general comparison.
-inline bool keyLess(std::string_view a, std::string_view b) {
-  if (!a.empty() && !b.empty() && a[0] != b[0])
-    return static_cast<unsigned char>(a[0]) < static_cast<unsigned char>(b[0]);
-  return a < b;
-}
-
-// Sorts stably, for short sequences.
-template <class T, class Less>
-void insertionSort(std::vector<T>& items, Less less) {
-  for (size_t i = 1; i < items.size(); ++i) {
-    T item = items[i];
-    size_t j = i;
-    for (; j > 0 && less(item, items[j - 1]); --j)
-      items[j] = items[j - 1];
-    items[j] = item;
-  }
-}
-
-bool Parser::closeObject(size_t begin, size_t keysBegin, JsonValue*& slot) {
-  entries_.clear();
-  for (size_t i = begin; i < members_.size(); ++i) {
-    const PendingMember& member = members_[i];
-    const char* key = member.text ? member.text : escapedKeys_.data() + member.offset;
-    entries_.push_back({std::string_view(key, member.length), member.value});
-  }
-  auto before = [](const JsonObject::Entry& a, const JsonObject::Entry& b) {
-    return keyLess(a.key, b.key);
-  };
-  auto notBefore = [](const JsonObject::Entry& a, const JsonObject::Entry& b) {
-    return !keyLess(a.key, b.key);
-  };
+bool Parser::closeObject(size_t begin, JsonCell& slot) {
+  Member* const first = members_.members() + begin;
+  Member* last = members_.members() + members_.size();
   // Headers mostly list keys in order already; otherwise sort, keeping the text's order among
   // equal keys so that the first value for a key is the one that stays.
-  duplicates_.clear();
-  if (std::adjacent_find(entries_.begin(), entries_.end(), notBefore) != entries_.end()) {
-    if (entries_.size() <= 16)
-      insertionSort(entries_, before);  // a file entry's few members: no buffer needed
-    else
-      std::stable_sort(entries_.begin(), entries_.end(), before);
-    auto kept = entries_.begin();
-    for (auto it = entries_.begin() + 1; it != entries_.end(); ++it) {
-      if (it->key == kept->key)
-        duplicates_.push_back(it->value);
-      else
-        *++kept = *it;
+  Member* unordered = first + (first == last ? 0 : 1);
+  while (unordered < last && compare(unordered[-1], *unordered) < 0)
+    ++unordered;
+  if (unordered < last) {
+    bool repeated = true;  // whether a key may come twice
+    if (last - first <= 16) {
+      // A file entry's few members: an insertion sort, stable, needs no buffer. An item
+      // stops right after the last key not above its own, so a repeated key shows there.
+      repeated = false;
+      for (Member* i = unordered; i < last; ++i) {
+        Member item = *i;
+        Member* j = i;
+        int order = -1;
+        for (; j > first && (order = compare(item, j[-1])) < 0; --j)
+          *j = j[-1];
+        *j = item;
+        repeated = repeated || (j > first && order == 0);
+      }
+    } else {
+      std::stable_sort(first, last,
+                       [this](const Member& a, const Member& b) { return compare(a, b) < 0; });
     }
-    entries_.erase(kept + 1, entries_.end());
+    if (repeated)
+      last = std::unique(first, last,
+                         [this](const Member& a, const Member& b) { return compare(a, b) == 0; });
   }
-  JsonObject* object = JsonObject::make(entries_.data(), entries_.size());
-  members_.resize(begin);
-  escapedKeys_.resize(keysBegin);
-  for (JsonValue* duplicate : duplicates_)
-    duplicate->release();
-  slot = object;
+  members_.resize(begin + size_t(last - first));
+  document_.makeObject(slot, members_, begin);
   return true;
 }
 
-void Parser::dropObject(size_t begin, size_t keysBegin) {
-  for (size_t i = begin; i < members_.size(); ++i)
-    members_[i].value->release();
-  members_.resize(begin);
-  escapedKeys_.resize(keysBegin);
+// Runs `attempt` on a copy of `text` in a document of its own and hands its value on as a
+// value of its own, cutting from `text` what the attempt recognised.
+bool parseAlone(std::string_view& text, JsonValue*& slot, bool (Parser::*attempt)(JsonCell&)) {
+  JsonDocument scratch;
+  char* copy = scratch.placeText(text.size());
+  if (!text.empty()) std::memcpy(copy, text.data(), text.size());
+  Parser parser(scratch);
+  JsonCell value;
+  bool ok = (parser.*attempt)(value);
+  if (ok) slot = copyOf(*reinterpret_cast<const JsonValue*>(value.bytes));
+  text.remove_prefix(parser.position());
+  return ok;
 }
 
 }  // namespace
 
 bool parseString(std::string_view& text, JsonValue*& slot) {
-  size_t p = firstNonWhitespace(text);
-  if (p == text.size() || text[p] != '"') return false;
-  std::string scratch;
-  std::string_view decoded;
-  bool escaped;
-  size_t end;
-  if (!scanString(text, p, scratch, decoded, escaped, end)) return false;
-  slot = JsonString::make(decoded);
-  text.remove_prefix(end);
-  return true;
+  return parseAlone(text, slot, &Parser::string);
 }
 
 bool parseArray(std::string_view& text, JsonValue*& slot) {
-  return Parser(text).array(slot);
+  return parseAlone(text, slot, &Parser::array);
 }
 
 bool parseObject(std::string_view& text, JsonValue*& slot) {
-  return Parser(text).object(slot);
+  return parseAlone(text, slot, &Parser::object);
 }
 
 bool parseValue(std::string_view& text, JsonValue*& slot) {
-  return Parser(text).value(slot);
+  return parseAlone(text, slot, &Parser::value);
+}
+
+bool parseDocument(JsonDocument& document) {
+  document.clearValues();
+  try {
+    Parser parser(document);
+    JsonCell root;
+    if (!parser.value(root)) {
+      document.clearValues();  // nothing refers to what the failed attempts made
+      return false;
+    }
+    document.setRoot(root);
+    return parser.onlyWhitespaceLeft();
+  } catch (const std::bad_alloc&) {
+    document.clearValues();
+    return false;
+  }
 }
 
 bool parseDocument(std::string_view text, JsonDocument& document) {
-  document.reset();
   try {
-    if (!Parser(text).value(document.root)) return false;
+    char* copy = document.placeText(text.size());
+    if (!text.empty()) std::memcpy(copy, text.data(), text.size());
   } catch (const std::bad_alloc&) {
-    return false;  // what was built so far was released on the way out
+    document.reset();
+    return false;
   }
-  return firstNonWhitespace(text) == text.size();
+  return parseDocument(document);
 }
 
 }  // namespace tolvex

@@ -15,11 +15,11 @@ class JsonValue;
 // text that opens one more fails as a whole, so hostile nesting cannot exhaust the stack.
 constexpr size_t maxOpenContainers = 1024;
 
-// The recognisers below follow the working model of json_scalars.h. parseString fails with
-// the text and the slot untouched. parseArray and parseObject fail with the text untouched
-// only before their opening bracket; once past it, a failure releases what they built and
-// leaves the text as it stood when the failure came, without the bracket and whatever had
-// been parsed after it.
+// The recognisers below follow the working model of json_scalars.h and make values of their
+// own (see JsonValue). parseString fails with the text and the slot untouched. parseArray
+// and parseObject fail with the text untouched only before their opening bracket; once past
+// it, a failure releases what they built and leaves the text as it stood when the failure
+// came, without the bracket and whatever had been parsed after it.
 
 // A string literal with its escapes decoded ("\u" escapes as UTF-8 of at most three bytes,
 // each on its own); stores a new JsonString.
@@ -37,10 +37,17 @@ bool parseObject(std::string_view& text, JsonValue*& slot);
 // array attempt can thus hand what it left to the object attempt.
 bool parseValue(std::string_view& text, JsonValue*& slot);
 
-// Parses a whole header text into `document`, after resetting it. True when one value was
-// recognised and only whitespace follows it; the document's root then holds the value. On
-// failure the root is null or holds a value that the caller must not look at (the document
-// still releases it). `text` is the caller's working view, consumed here.
+// Parses the text that `document` holds (given to it with JsonDocument::placeText) as a
+// whole header text, after giving up the document's values, with the recognisers above, but
+// every value made by the document. True when one value was recognised and only whitespace
+// follows it; the document's root then holds the value. On failure the root is null or
+// holds a value that the caller must not look at (the document still frees it); when no
+// value was recognised, the values made on the way are freed at once. Keys and strings of
+// the tree view the text, and escaped ones are decoded where they stand, so the text is
+// parsed once. Running out of memory makes the parse fail.
+bool parseDocument(JsonDocument& document);
+
+// The same on a copy of `text` that the document keeps.
 bool parseDocument(std::string_view text, JsonDocument& document);
 
 }  // namespace tolvex

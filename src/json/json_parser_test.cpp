@@ -4,6 +4,22 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TOLVEX_UNDER_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define TOLVEX_UNDER_ASAN 1
+#endif
+#ifdef TOLVEX_UNDER_ASAN
+// From the sanitizer's runtime, which keeps the program's allocations itself.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#else
+#include <malloc.h>
+#endif
 
 #include "json/json_value.h"
 
@@ -305,6 +321,150 @@ TEST(ParseDocument, LargeFlatObjectInReverseKeyOrder) {
     ASSERT_EQ(i, static_cast<const JsonNumber&>(object.memberValue(i)).unsignedValue());
   }
   EXPECT_EQ("k0000000", object.memberKey(0));
+}
+
+// The values of a parsed tree belong to its document, which frees them all at once; the
+// tests below are about that ownership.
+
+// Bytes the program has allocated and not freed.
+size_t bytesInUse() {
+#ifdef TOLVEX_UNDER_ASAN
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  struct mallinfo2 usage = mallinfo2();
+  return usage.uordblks + usage.hblkhd;  // small chunks, and large ones mapped on their own
+#endif
+}
+
+// A header of `entries` file entries in one directory, keys ascending.
+std::string flatHeader(uint32_t entries) {
+  std::string text = "{\"files\":{";
+  for (uint32_t i = 0; i < entries; ++i) {
+    char entry[80];
+    std::snprintf(entry, sizeof entry, "%s\"f%06u\":{\"size\":%u,\"offset\":\"%u\"}", i ? "," : "",
+                  i, i, 2 * i);
+    text += entry;
+  }
+  return text + "}}";
+}
+
+void expectFlatTree(const JsonDocument& document, uint32_t entries) {
+  const JsonValue& files = document.member("files");
+  ASSERT_EQ(JsonKind::Object, files.kind);
+  const auto& object = static_cast<const JsonObject&>(files);
+  ASSERT_EQ(entries, object.memberCount());
+  for (uint32_t i = 0; i < entries; i += 997) {
+    char key[16];
+    std::snprintf(key, sizeof key, "f%06u", i);
+    ASSERT_EQ(key, object.memberKey(i));
+    ASSERT_EQ(&object.member(key), &object.memberValue(i));
+    EXPECT_EQ("{\"offset\":\"" + std::to_string(2 * i) + "\",\"size\":U" + std::to_string(i) + "}",
+              describe(object.memberValue(i)));
+  }
+}
+
+TEST(DocumentMemory, FailedParseOfALargeHeaderFreesEverythingItMade) {
+  const std::string header = flatHeader(50000);
+  // The header with the colon after the "size" key found from `from` on made a semicolon.
+  auto brokenAt = [&header](size_t from) {
+    std::string text = header;
+    text[text.find("\"size\":", from) + 6] = ';';
+    return text;
+  };
+  const struct {
+    const char* name;
+    std::string text;
+  } cases[] = {
+      {"cut short", header.substr(0, header.size() - 3)},
+      {"bad entry near the end", brokenAt(header.size() - 60)},
+      {"bad entry in the middle", brokenAt(header.size() / 2)},
+      {"too deep after the members", header.substr(0, header.size() - 2) + ",\"x\":" +
+                                         repeat("[", maxOpenContainers) + "}}"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t before = bytesInUse();
+    JsonDocument document;
+    EXPECT_FALSE(parseDocument(c.text, document));
+    EXPECT_EQ(nullptr, document.root);
+    EXPECT_EQ(0u, document.valueBlockBytes());
+    document.reset();
+    EXPECT_EQ(before, bytesInUse());
+  }
+}
+
+TEST(DocumentMemory, RepeatedDocumentsDoNotGrow) {
+  const std::string header = flatHeader(30000);
+  JsonDocument kept;
+  ASSERT_TRUE(parseDocument(header, kept));
+  const size_t blocks = kept.valueBlockBytes();
+  const size_t before = bytesInUse();
+  for (int round = 0; round < 20; ++round) {
+    ASSERT_TRUE(parseDocument(header, kept));  // the previous tree and text go first
+    EXPECT_EQ(blocks, kept.valueBlockBytes());
+    JsonDocument fresh;
+    ASSERT_TRUE(parseDocument(header, fresh));
+    EXPECT_FALSE(parseDocument(header + "x", fresh));  // a root that the document still holds
+    EXPECT_NE(nullptr, fresh.root);
+  }
+  EXPECT_EQ(before, bytesInUse());
+  expectFlatTree(kept, 30000);
+  kept.reset();
+  EXPECT_EQ(0u, kept.valueBlockBytes());
+  EXPECT_EQ("", kept.text());
+}
+
+// Values of a document ignore release(): an owner that releases what it holds, as owners
+// of values of their own do, leaves the tree whole.
+TEST(DocumentMemory, ReleaseOfAValueOfTheTreeDoesNothing) {
+  JsonDocument document;
+  ASSERT_TRUE(parseDocument("{\"a\":[1,\"s\",{\"b\":null}],\"c\":-2.5,\"d\":true}", document));
+  const auto& root = static_cast<const JsonObject&>(*document.root);
+  for (uint32_t i = 0; i < root.memberCount(); ++i)
+    const_cast<JsonValue&>(root.memberValue(i)).release();
+  const auto& array = static_cast<const JsonArray&>(root.member("a"));
+  const_cast<JsonValue&>(array.element(2)).release();
+  document.root->release();
+  Owned<JsonValue> refused(new JsonNumber(NumberForm::Unsigned, 1));
+  EXPECT_FALSE(const_cast<JsonObject&>(root).addMember("e", refused.get()));
+  const_cast<JsonArray&>(array).append(refused.get());
+  EXPECT_EQ("{\"a\":[U1,\"s\",{\"b\":null}],\"c\":R-2.5,\"d\":true}", describe(*document.root));
+}
+
+// An object of many members that no other member waits below takes over the memory its
+// members gathered in; later objects gather in new memory, and objects above others are
+// copied. Escaped keys, decoded where they stand, sort among the others.
+TEST(DocumentMemory, LargeObjectsKeepTheirMembersWhereverTheyGathered) {
+  auto members = [](uint32_t count, const char* prefix) {
+    std::string text = "{";
+    for (uint32_t i = count; i-- > 0;) {
+      char member[48];
+      std::snprintf(member, sizeof member, "\"%s%05u\":%u,", prefix, i, i);
+      text += member;
+    }
+    return text + "\"\\u0041\":\"\\t\",\"@\":0}";
+  };
+  const std::string text = "[" + members(5000, "a") + "," + members(6000, "b") + ",{\"c\":" +
+                           members(4096, "c") + "}," + members(10, "d") + "]";
+  JsonDocument document;
+  ASSERT_TRUE(parseDocument(text, document));
+  const auto& array = static_cast<const JsonArray&>(*document.root);
+  ASSERT_EQ(4u, array.elementCount());
+  const auto& nested = static_cast<const JsonObject&>(array.element(2)).member("c");
+  const std::pair<const JsonValue*, uint32_t> objects[] = {
+      {&array.element(0), 5000}, {&array.element(1), 6000}, {&nested, 4096},
+      {&array.element(3), 10}};
+  for (const auto& [value, count] : objects) {
+    SCOPED_TRACE(count);
+    ASSERT_EQ(JsonKind::Object, value->kind);
+    const auto& object = static_cast<const JsonObject&>(*value);
+    ASSERT_EQ(count + 2, object.memberCount());
+    EXPECT_EQ("@", object.memberKey(0));
+    EXPECT_EQ("A", object.memberKey(1));
+    EXPECT_EQ("\"\\x09\"", describe(object.member("A")));
+    for (uint32_t i = 0; i < count; ++i)
+      ASSERT_EQ(i, static_cast<const JsonNumber&>(object.memberValue(i + 2)).unsignedValue());
+  }
 }
 
 }  // namespace

@@ -227,13 +227,30 @@ bool parseBool(std::string_view& text, JsonValue*& slot) {
   return false;
 }
 
-bool parseNumber(std::string_view& text, JsonValue*& slot) {
+bool readNumber(std::string_view& text, NumberForm& form, uint64_t& payload) {
+  const size_t start = firstNonWhitespace(text);
+  // Most numbers of a header are short unsigned integers: up to 19 digits, nothing after.
+  size_t i = start;
+  uint64_t value = 0;
+  if (i < text.size() && isDigit(text[i])) {
+    if (text[i] == '0') {
+      ++i;
+    } else {
+      for (; i < text.size() && i - start < 19 && isDigit(text[i]); ++i)
+        value = value * 10 + uint64_t(text[i] - '0');
+    }
+    char after = i < text.size() ? text[i] : ' ';
+    if (!isDigit(after) && after != '.' && after != 'e' && after != 'E') {
+      form = NumberForm::Unsigned;
+      payload = value > UINT32_MAX ? UINT32_MAX : value;
+      text.remove_prefix(i);
+      return true;
+    }
+  }
   NumberText number;
-  if (!matchNumber(text, firstNonWhitespace(text), number)) return false;
+  if (!matchNumber(text, start, number)) return false;
   std::string_view integerDigits =
       text.substr(number.integerStart, number.integerEnd - number.integerStart);
-  uint64_t payload;
-  NumberForm form;
   if (number.hasFraction || number.exponent < 0) {
     form = NumberForm::Real;
     std::string_view fractionDigits;
@@ -241,8 +258,8 @@ bool parseNumber(std::string_view& text, JsonValue*& slot) {
       fractionDigits =
           text.substr(number.integerEnd + 1, number.fractionEnd - number.integerEnd - 1);
     double mantissa = decimalToDouble(integerDigits, fractionDigits);
-    double value = scaleByTens(number.negative ? -mantissa : mantissa, number.exponent);
-    std::memcpy(&payload, &value, sizeof payload);
+    double real = scaleByTens(number.negative ? -mantissa : mantissa, number.exponent);
+    std::memcpy(&payload, &real, sizeof payload);
   } else if (number.negative) {
     form = NumberForm::Signed;
     uint64_t magnitude = saturatedDecimal(integerDigits, uint64_t(1) << 31);
@@ -251,7 +268,16 @@ bool parseNumber(std::string_view& text, JsonValue*& slot) {
     form = NumberForm::Unsigned;
     payload = scaleIntegerByTens(saturatedDecimal(integerDigits, UINT32_MAX), number.exponent);
   }
-  return succeed(text, slot, new JsonNumber(form, payload), number.end);
+  text.remove_prefix(number.end);
+  return true;
+}
+
+bool parseNumber(std::string_view& text, JsonValue*& slot) {
+  NumberForm form;
+  uint64_t payload;
+  if (!readNumber(text, form, payload)) return false;
+  slot = new JsonNumber(form, payload);
+  return true;
 }
 
 }  // namespace tolvex

@@ -8,6 +8,7 @@
 namespace tolvex {
 
 class JsonValue;
+enum class NumberForm : uint32_t;
 
 // The recognisers of the header grammar share one working model. `text` is the unparsed rest
 // of the header, a view that each recogniser cuts from the front; `slot` is the caller's
@@ -44,6 +45,11 @@ bool parseBool(std::string_view& text, JsonValue*& slot);
 // per unit of exponent, each step rounded to 53 bits with no range limit until the final
 // rounding to binary64. Once the grammar has matched, every number yields a value.
 bool parseNumber(std::string_view& text, JsonValue*& slot);
+
+// The number at the front of `text`, after whitespace, as parseNumber reads it: its form and
+// payload, without making a value. Cuts the text through the number; fails with the text
+// and both results untouched.
+bool readNumber(std::string_view& text, NumberForm& form, uint64_t& payload);
 
 // The binary64 `value` multiplied by 10.0 (positive `exponent`) or by the binary64 nearest to
 // 0.1 (negative `exponent`), |exponent| times, as parseNumber scales a Real. Takes bounded
