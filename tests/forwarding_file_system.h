@@ -14,6 +14,7 @@ class ForwardingFileSystem : public FileSystem {
  public:
   explicit ForwardingFileSystem(FileSystem& next = nativeFileSystem()) : real_(next) {}
 
+  bool takesName(const std::string& name) override { return real_.takesName(name); }
   Handle openRoot(const std::string& path, DirectoryId& id) override {
     return real_.openRoot(path, id);
   }

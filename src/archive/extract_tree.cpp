@@ -24,7 +24,7 @@ bool isFileEntry(const JsonObject& entry) {
 // Hands every entry of a tree to the scheduler, in walk order.
 class Walker {
  public:
-  explicit Walker(CopyScheduler& scheduler) : scheduler_(scheduler) {}
+  Walker(CopyScheduler& scheduler, FileSystem& files) : scheduler_(scheduler), files_(files) {}
 
   // False when the walk must stop.
   bool walkDirectory(const std::shared_ptr<OutputDirectory>& directory, const std::string& path,
@@ -46,7 +46,8 @@ class Walker {
     const JsonValue& files = entry.member("files");
     if (!isFile && !isObject(files)) return true;  // makes nothing, so nothing to refuse
     std::string joined = path + "/" + key;
-    if (!isPlainComponent(key)) return scheduler_.addRefused(std::move(joined));
+    if (!isPlainComponent(key) || !files_.takesName(key))
+      return scheduler_.addRefused(std::move(joined));
     if (isFile)
       return scheduler_.addFile(directory, fileTask(key, std::move(joined), entry.member("offset"),
                                                     entry.member("size")));
@@ -56,6 +57,7 @@ class Walker {
   }
 
   CopyScheduler& scheduler_;
+  FileSystem& files_;
 };
 
 }  // namespace
@@ -73,7 +75,8 @@ bool extractTree(ArchiveContext& context, const std::string& path, const JsonVal
   auto root = std::make_shared<OutputDirectory>(std::move(rootHandle), rootId);
   root->mayFold = root->state != OutputDirectory::State::Open || files.mayFoldNames(root->handle());
   CopyScheduler scheduler(files, context.source, context.aheadSource, context.dataBase, *root);
-  bool walked = Walker(scheduler).walkDirectory(root, path, static_cast<const JsonObject&>(node));
+  bool walked =
+      Walker(scheduler, files).walkDirectory(root, path, static_cast<const JsonObject&>(node));
   bool finished = scheduler.finish();
   return walked && finished;
 }

@@ -17,8 +17,9 @@ class JsonValue;
 // printed and made is that of making one entry after the other, though a second thread
 // copies files ahead of the walk when `context` has a second source (see CopyScheduler).
 // `path` itself may be or pass through a symbolic link; nothing below it is followed. A
-// member whose key is not a plain component (isPlainComponent) and that would create
-// something fails like a file that cannot be created, and makes nothing. Returns false at
+// member whose key is not a plain component (isPlainComponent), or that `files` does not
+// take (FileSystem::takesName), and that would create something fails like a file that
+// cannot be created, and makes nothing. Returns false at
 // the first failed entry, leaving the rest unmade and what was made before in place, or
 // when the program is interrupted. Borrows `node` for the call; makes the tree through
 // `files`.

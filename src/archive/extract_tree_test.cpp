@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "archive/header_prefix.h"
+#include "archive/windows_names.h"
 #include "archive_builder.h"
+#include "forwarding_file_system.h"
 #include "memory_byte_source.h"
 #include "output_capture.h"
 #include "temp_dir.h"
@@ -52,13 +54,14 @@ struct Result {
 
 // Walks `files` over the data region of `archive`, into ./tolvex, copying one file after
 // the other or, with `twoThreads`, with a second thread copying ahead of the walk.
-Result walkArchive(const std::string& archive, const JsonValue& files, bool twoThreads) {
+Result walkArchive(const std::string& archive, const JsonValue& files, bool twoThreads,
+                   FileSystem& fileSystem = nativeFileSystem()) {
   MemoryByteSource source(archive);
   MemoryByteSource ahead(archive);
   ArchiveContext context{source, 0, twoThreads ? &ahead : nullptr};
   EXPECT_NE("", readHeader(context));
   OutputCapture output;
-  bool ok = extractTree(context, "tolvex", files);
+  bool ok = extractTree(context, "tolvex", files, fileSystem);
   return {output.text(), ok};
 }
 
@@ -210,6 +213,35 @@ TEST_P(ExtractTreeTest, PassesOverUnsafeKeysThatMakeNothing) {
   EXPECT_TRUE(result.ok);
   EXPECT_EQ("Extracting tolvex/ok (2) . OK\n", result.output);
   EXPECT_EQ((std::set<std::string>{"tolvex/", "tolvex/ok"}), listTree("."));
+}
+
+// A file system that takes names as Windows does.
+class WindowsNames final : public ForwardingFileSystem {
+ public:
+  bool takesName(const std::string& name) override { return isWindowsFileName(name); }
+};
+
+// A name the file system would misread is refused before anything is made, as a file or
+// as a directory, and the walk stops there.
+TEST_P(ExtractTreeTest, RefusesNamesTheFileSystemDoesNotTake) {
+  WindowsNames windows;
+  for (const std::string key : {"con.txt", "a:b", "end.", "tab\tx", "a\x80z"}) {
+    for (bool asFile : {true, false}) {
+      SCOPED_TRACE((asFile ? "file " : "directory ") + key);
+      std::filesystem::remove_all("tolvex");
+      JsonValue* entry = asFile
+                             ? static_cast<JsonValue*>(fileEntry("0", unsignedNumber(3)))
+                             : directoryEntry(object({{"x", fileEntry("0", unsignedNumber(3))}}));
+      Owned<JsonValue> files(object({{"0k", fileEntry("0", unsignedNumber(1))},
+                                     {key, entry},
+                                     {"zz", fileEntry("0", unsignedNumber(1))}}));
+      Result result = walkArchive(archiveFromHeader("{}", "abcdef"), *files, GetParam(), windows);
+      EXPECT_FALSE(result.ok);
+      EXPECT_EQ("Extracting tolvex/0k (1) . OK\nExtracting tolvex/" + key + " o NG\n",
+                result.output);
+      EXPECT_EQ((std::set<std::string>{"tolvex/", "tolvex/0k"}), listTree("."));
+    }
+  }
 }
 
 // Links planted below the root are never followed: not by a file, not by a directory on

@@ -65,6 +65,9 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
+  // False for a name (one plain path component) that this file system would misread or
+  // cannot take; nothing is then made for it.
+  virtual bool takesName(const std::string& name) = 0;
   // Opens the directory `path` (relative to the working directory; it may itself be a
   // link), making it first when absent. None when it cannot be had.
   virtual Handle openRoot(const std::string& path, DirectoryId& id) = 0;

@@ -58,6 +58,9 @@ FsStatus openDirectoryAt(int parent, const char* name, Handle& directory, Direct
 
 class PosixFileSystem final : public FileSystem {
  public:
+  // Any bytes but "/" and NUL; a name too long for the file system fails when it is made.
+  bool takesName(const std::string&) override { return true; }
+
   Handle openRoot(const std::string& path, DirectoryId& id) override {
     mkdir(path.c_str(), 0777);
     // The root is the user's to choose and may be a link; only what lies below is guarded.
