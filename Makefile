@@ -17,11 +17,16 @@ HAVE_TSAN := $(shell printf 'int main() { return 0; }' \
 	| $${CXX:-c++} -x c++ -fsanitize=thread - -o /dev/null 2>/dev/null && echo yes)
 
 # The Windows cross build needs MinGW-w64 with the posix thread model, its tests need Wine.
-# Debian: apt-get install --no-install-recommends g++-mingw-w64-x86-64-posix wine64
+# Debian: apt-get install --no-install-recommends g++-mingw-w64-x86-64-posix wine64 googletest
+# Either can be declared missing, to see what a machine without it does: make test HAVE_MINGW=
+ifeq ($(origin HAVE_MINGW),undefined)
 HAVE_MINGW := $(shell command -v x86_64-w64-mingw32-g++-posix 2>/dev/null)
+endif
+ifeq ($(origin HAVE_WINE),undefined)
 HAVE_WINE := $(shell command -v /usr/lib/wine/wine64 wine64 wine 2>/dev/null | head -n 1)
+endif
 
-.PHONY: all release test-build sanitize tsan fuzz-build bench-build windows test windows-test \
+.PHONY: all release test-build sanitize tsan fuzz-build bench-build posix windows test windows-test \
 	demo bench bench-program fuzz fuzz-seeds clean
 
 all: release
@@ -51,13 +56,20 @@ bench-build:
 	cmake --preset bench
 	cmake --build --preset bench
 
+# The program with _POSIX_C_SOURCE=200809L and no _GNU_SOURCE where it calls the system.
+posix:
+	cmake --preset posix
+	cmake --build --preset posix
+
 windows:
 	cmake --preset windows
 	cmake --build --preset windows
 
-# The whole suite: fuzz targets (replay, then a short search each), the sanitizer builds and
-# the release build with its tests. The run fails when any of them has a failing test.
-test: test-build sanitize $(if $(HAVE_TSAN),tsan) $(if $(HAVE_LIBFUZZER),fuzz-build)
+# The whole suite: fuzz targets (replay, then a short search each), the sanitizer builds, the
+# release build with its tests, the end-to-end tests again against the build with POSIX
+# alone in view, and the Windows build under Wine. The run fails when any of them has a
+# failing test.
+test: test-build sanitize $(if $(HAVE_TSAN),tsan) $(if $(HAVE_LIBFUZZER),fuzz-build) posix
 	@status=0; \
 	if [ -n "$(HAVE_LIBFUZZER)" ]; then ctest --preset fuzz || status=1; \
 	else echo "Fuzz targets skipped: clang with libFuzzer was not found."; fi; \
@@ -65,16 +77,22 @@ test: test-build sanitize $(if $(HAVE_TSAN),tsan) $(if $(HAVE_LIBFUZZER),fuzz-bu
 	if [ -n "$(HAVE_TSAN)" ]; then ctest --preset tsan || status=1; \
 	else echo "ThreadSanitizer build skipped: the compiler cannot build with -fsanitize=thread."; fi; \
 	ctest --preset test || status=1; \
+	echo "End-to-end tests of the build with POSIX alone in view:"; \
+	TOLVEX_PROGRAM=$(CURDIR)/build/posix/tolvex ./build/test/tolvex_end_to_end_tests --gtest_brief=1 \
+	  || status=1; \
+	$(MAKE) --no-print-directory windows-test || status=1; \
 	exit $$status
 
-# The Windows build, cross-compiled, with its tests run under Wine (not yet part of `make test`).
-# Without the cross compiler it is skipped; without Wine it is built but not tested.
+# The Windows build, cross-compiled, with its tests run under Wine: its unit tests, and the
+# end-to-end tests of the test build run against tolvex.exe. Without the cross compiler it
+# is skipped; without Wine it is built but not tested.
 windows-test:
 	@if [ -z "$(HAVE_MINGW)" ]; then \
-	  echo "Windows build skipped: x86_64-w64-mingw32-g++-posix (MinGW-w64) was not found (Debian: g++-mingw-w64-x86-64-posix)."; \
+	  echo "Windows build and tests skipped: x86_64-w64-mingw32-g++-posix (MinGW-w64) was not found (Debian: g++-mingw-w64-x86-64-posix)."; \
 	else \
 	  $(MAKE) --no-print-directory windows || exit 1; \
-	  if [ -n "$(HAVE_WINE)" ]; then ctest --preset windows; \
+	  if [ -n "$(HAVE_WINE)" ]; then \
+	    $(MAKE) --no-print-directory test-build >/dev/null && ctest --preset windows; \
 	  else echo "Windows tests skipped: Wine was not found (Debian: wine64); the build alone was checked."; fi; \
 	fi
 

@@ -1,10 +1,8 @@
 // Runs the built tolvex program in a fresh temporary directory on archives written there,
 // and compares its exact standard output and the tree it leaves behind.
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/mount.h>
@@ -14,158 +12,17 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <functional>
-#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "archive_builder.h"
+#include "program_run.h"
 #include "temp_dir.h"
 #include "test_files.h"
 
 namespace tolvex {
 namespace {
-
-const std::string banner =
-    "Tolvex v0.91, an ASAR extractor by the tolvex developers\n"
-    "\n";
-
-struct Outcome {
-  std::string output;
-  int status = -1;  // the exit status, or -1 when the program did not exit normally
-  int signal = 0;   // the signal that ended it, if one did
-};
-
-// Runs tolvex with `arguments` in the current directory, standard output to `outputFd`,
-// after `inChild` has run in the child (to set limits, say).
-pid_t startTolvex(
-    const std::vector<std::string>& arguments, int outputFd,
-    const std::function<void()>& inChild = [] {}) {
-  std::vector<char*> argv;
-  std::string program = TOLVEX_BINARY;
-  argv.push_back(program.data());
-  std::vector<std::string> copies(arguments);
-  for (std::string& argument : copies)
-    argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  pid_t child = fork();
-  if (child == 0) {
-    dup2(outputFd, STDOUT_FILENO);
-    int devNull = open("/dev/null", O_RDWR);
-    dup2(devNull, STDIN_FILENO);
-    inChild();
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return child;
-}
-
-Outcome finish(pid_t child, int readFd) {
-  Outcome run;
-  if (child < 0) return run;
-  char buffer[65536];
-  ssize_t got;
-  while ((got = read(readFd, buffer, sizeof buffer)) > 0)
-    run.output.append(buffer, size_t(got));
-  int status = 0;
-  if (waitpid(child, &status, 0) == child) {
-    if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
-  }
-  return run;
-}
-
-// Runs the shell command `command` in the current directory, as a user runs a pipeline, with
-// "$T" naming the program.
-Outcome runPipeline(const std::string& command) {
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) return Outcome();
-  pid_t child = fork();
-  if (child == 0) {
-    dup2(pipeFds[1], STDOUT_FILENO);
-    setenv("T", TOLVEX_BINARY, 1);
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(pipeFds[1]);
-  Outcome run = finish(child, pipeFds[0]);
-  close(pipeFds[0]);
-  return run;
-}
-
-Outcome runTolvex(
-    const std::vector<std::string>& arguments, const std::function<void()>& inChild = [] {}) {
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) return Outcome();
-  pid_t child = startTolvex(arguments, pipeFds[1], inChild);
-  close(pipeFds[1]);
-  Outcome run = finish(child, pipeFds[0]);
-  close(pipeFds[0]);
-  return run;
-}
-
-// As runTolvex, with standard output a terminal in raw mode (no newline translation).
-Outcome runTolvexOnTerminal(const std::vector<std::string>& arguments) {
-  UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY));
-  if (master.get() < 0 || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0)
-    return Outcome();
-  UniqueFd terminal(open(ptsname(master.get()), O_RDWR | O_NOCTTY));
-  termios mode;
-  if (terminal.get() < 0 || tcgetattr(terminal.get(), &mode) != 0) return Outcome();
-  cfmakeraw(&mode);
-  tcsetattr(terminal.get(), TCSANOW, &mode);
-  pid_t child = startTolvex(arguments, terminal.get());
-  // Read until the child has exited and the terminal holds nothing more.
-  int status = 0;
-  waitpid(child, &status, 0);
-  Outcome run;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  fcntl(master.get(), F_SETFL, O_NONBLOCK);
-  char buffer[65536];
-  ssize_t got;
-  while ((got = read(master.get(), buffer, sizeof buffer)) > 0)
-    run.output.append(buffer, size_t(got));
-  return run;
-}
-
-// Every entry below `directory`, by path: a file's contents, "<dir>" for a directory and
-// "<link>" with its target for a symbolic link.
-using Tree = std::map<std::string, std::string>;
-
-void collect(const std::string& directory, Tree& tree) {
-  DIR* dir = opendir(directory.c_str());
-  if (dir == nullptr) return;
-  while (const dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    std::string path = directory + "/" + name;
-    struct stat status;
-    if (lstat(path.c_str(), &status) != 0) continue;
-    if (S_ISLNK(status.st_mode)) {
-      char target[4096];
-      ssize_t length = readlink(path.c_str(), target, sizeof target);
-      tree[path] = "<link>" + std::string(target, length > 0 ? size_t(length) : 0);
-    } else if (S_ISDIR(status.st_mode)) {
-      tree[path] = "<dir>";
-      collect(path, tree);
-    } else {
-      tree[path] = readFile(path);
-    }
-  }
-  closedir(dir);
-}
-
-Tree readTree(const std::string& directory) {
-  Tree tree;
-  collect(directory, tree);
-  return tree;
-}
-
-bool exists(const std::string& path) {
-  struct stat status;
-  return lstat(path.c_str(), &status) == 0;
-}
 
 std::string repeat(const std::string& piece, size_t times) {
   std::string out;
@@ -428,28 +285,6 @@ void writeArchiveWithLargeFile(const std::string& path, const std::string& first
     members += ",\"z" + std::to_string(10000 + i) + "\":{\"offset\":\"0\",\"size\":10}";
   writeFile(path, archiveFromHeader("{\"files\":{" + members + "}}"));
   ASSERT_EQ(0, truncate(path.c_str(), static_cast<off_t>(readFile(path).size() + size)));
-}
-
-// Reads `fd` until the child has exited and nothing more comes.
-Outcome collect(pid_t child, int fd) {
-  Outcome run;
-  char buffer[65536];
-  int status = 0;
-  for (bool exited = false;;) {
-    pollfd in = {fd, POLLIN, 0};
-    if (poll(&in, 1, exited ? 0 : 100) > 0) {
-      ssize_t got = read(fd, buffer, sizeof buffer);
-      if (got > 0) {
-        run.output.append(buffer, size_t(got));
-        continue;
-      }
-    }
-    if (exited) break;
-    exited = waitpid(child, &status, WNOHANG) == child;
-  }
-  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
-  return run;
 }
 
 // Every line of `output` that names a file, by the file's path.

@@ -1,0 +1,183 @@
+#include "program_run.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "test_files.h"
+
+namespace tolvex {
+
+const std::string banner =
+    "Tolvex v0.91, an ASAR extractor by the tolvex developers\n"
+    "\n";
+
+std::string programPath() {
+  const char* named = getenv("TOLVEX_PROGRAM");
+  return named != nullptr && *named != '\0' ? named : TOLVEX_BINARY;
+}
+
+pid_t startTolvex(const std::vector<std::string>& arguments, int outputFd,
+                  const std::function<void()>& inChild) {
+  std::vector<char*> argv;
+  std::string program = programPath();
+  argv.push_back(program.data());
+  std::vector<std::string> copies(arguments);
+  for (std::string& argument : copies)
+    argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  pid_t child = fork();
+  if (child == 0) {
+    dup2(outputFd, STDOUT_FILENO);
+    int devNull = open("/dev/null", O_RDWR);
+    dup2(devNull, STDIN_FILENO);
+    inChild();
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return child;
+}
+
+Outcome finish(pid_t child, int readFd) {
+  Outcome run;
+  if (child < 0) return run;
+  char buffer[65536];
+  ssize_t got;
+  while ((got = read(readFd, buffer, sizeof buffer)) > 0)
+    run.output.append(buffer, size_t(got));
+  int status = 0;
+  if (waitpid(child, &status, 0) == child) {
+    if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+  }
+  return run;
+}
+
+namespace {
+
+// A pipe whose ends a child does not inherit but as its standard output: a process that
+// outlives the program (an emulator's server, say) must not keep the reader waiting.
+bool makePipe(int pipeFds[2]) {
+  if (pipe(pipeFds) != 0) return false;
+  fcntl(pipeFds[0], F_SETFD, FD_CLOEXEC);
+  fcntl(pipeFds[1], F_SETFD, FD_CLOEXEC);
+  return true;
+}
+
+}  // namespace
+
+Outcome runPipeline(const std::string& command) {
+  int pipeFds[2];
+  if (!makePipe(pipeFds)) return Outcome();
+  pid_t child = fork();
+  if (child == 0) {
+    dup2(pipeFds[1], STDOUT_FILENO);
+    setenv("T", programPath().c_str(), 1);
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  Outcome run = finish(child, pipeFds[0]);
+  close(pipeFds[0]);
+  return run;
+}
+
+Outcome runTolvex(const std::vector<std::string>& arguments,
+                  const std::function<void()>& inChild) {
+  int pipeFds[2];
+  if (!makePipe(pipeFds)) return Outcome();
+  pid_t child = startTolvex(arguments, pipeFds[1], inChild);
+  close(pipeFds[1]);
+  Outcome run = finish(child, pipeFds[0]);
+  close(pipeFds[0]);
+  return run;
+}
+
+Outcome runTolvexOnTerminal(const std::vector<std::string>& arguments) {
+  UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY));
+  if (master.get() < 0 || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0)
+    return Outcome();
+  UniqueFd terminal(open(ptsname(master.get()), O_RDWR | O_NOCTTY));
+  termios mode;
+  if (terminal.get() < 0 || tcgetattr(terminal.get(), &mode) != 0) return Outcome();
+  cfmakeraw(&mode);
+  tcsetattr(terminal.get(), TCSANOW, &mode);
+  pid_t child = startTolvex(arguments, terminal.get());
+  // Read until the child has exited and the terminal holds nothing more.
+  int status = 0;
+  waitpid(child, &status, 0);
+  Outcome run;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  fcntl(master.get(), F_SETFL, O_NONBLOCK);
+  char buffer[65536];
+  ssize_t got;
+  while ((got = read(master.get(), buffer, sizeof buffer)) > 0)
+    run.output.append(buffer, size_t(got));
+  return run;
+}
+
+namespace {
+
+void collect(const std::string& directory, Tree& tree) {
+  DIR* dir = opendir(directory.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    std::string path = directory + "/" + name;
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0) continue;
+    if (S_ISLNK(status.st_mode)) {
+      char target[4096];
+      ssize_t length = readlink(path.c_str(), target, sizeof target);
+      tree[path] = "<link>" + std::string(target, length > 0 ? size_t(length) : 0);
+    } else if (S_ISDIR(status.st_mode)) {
+      tree[path] = "<dir>";
+      collect(path, tree);
+    } else {
+      tree[path] = readFile(path);
+    }
+  }
+  closedir(dir);
+}
+
+}  // namespace
+
+Tree readTree(const std::string& directory) {
+  Tree tree;
+  collect(directory, tree);
+  return tree;
+}
+
+bool exists(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0;
+}
+
+Outcome collect(pid_t child, int fd) {
+  Outcome run;
+  char buffer[65536];
+  int status = 0;
+  for (bool exited = false;;) {
+    pollfd in = {fd, POLLIN, 0};
+    if (poll(&in, 1, exited ? 0 : 100) > 0) {
+      ssize_t got = read(fd, buffer, sizeof buffer);
+      if (got > 0) {
+        run.output.append(buffer, size_t(got));
+        continue;
+      }
+    }
+    if (exited) break;
+    exited = waitpid(child, &status, WNOHANG) == child;
+  }
+  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+  return run;
+}
+
+}  // namespace tolvex

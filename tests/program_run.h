@@ -1,0 +1,59 @@
+#ifndef TOLVEX_TESTS_PROGRAM_RUN_H_
+#define TOLVEX_TESTS_PROGRAM_RUN_H_
+
+#include <sys/types.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tolvex {
+
+// The built program, run in a child as a user runs it, and the tree it leaves. The program
+// is the one this build made, or the command named by the environment variable
+// TOLVEX_PROGRAM (a script that runs the Windows program under an emulator, say).
+
+extern const std::string banner;
+
+struct Outcome {
+  std::string output;
+  int status = -1;  // the exit status, or -1 when the program did not exit normally
+  int signal = 0;   // the signal that ended it, if one did
+};
+
+// The program to run.
+std::string programPath();
+
+// Runs tolvex with `arguments` in the current directory, standard output to `outputFd`,
+// after `inChild` has run in the child (to set limits, say).
+pid_t startTolvex(
+    const std::vector<std::string>& arguments, int outputFd,
+    const std::function<void()>& inChild = [] {});
+
+// Reads `readFd` to its end, then waits for `child`.
+Outcome finish(pid_t child, int readFd);
+
+// Reads `fd` until the child has exited and nothing more comes.
+Outcome collect(pid_t child, int fd);
+
+// Runs the shell command `command` in the current directory, as a user runs a pipeline,
+// with "$T" naming the program.
+Outcome runPipeline(const std::string& command);
+
+Outcome runTolvex(
+    const std::vector<std::string>& arguments, const std::function<void()>& inChild = [] {});
+
+// As runTolvex, with standard output a terminal in raw mode (no newline translation).
+Outcome runTolvexOnTerminal(const std::vector<std::string>& arguments);
+
+// Every entry below `directory`, by path: a file's contents, "<dir>" for a directory and
+// "<link>" with its target for a symbolic link.
+using Tree = std::map<std::string, std::string>;
+Tree readTree(const std::string& directory);
+
+bool exists(const std::string& path);
+
+}  // namespace tolvex
+
+#endif  // TOLVEX_TESTS_PROGRAM_RUN_H_
