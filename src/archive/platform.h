@@ -20,7 +20,13 @@ class Handle {
   Handle() = default;
   explicit Handle(intptr_t value) : value_(value) {}
   Handle(Handle&& other) noexcept : value_(other.release()) {}
-  Handle& operator=(Handle&& other) noexcept;
+  Handle& operator=(Handle&& other) noexcept {
+    if (this != &other) {
+      reset();
+      value_ = other.release();
+    }
+    return *this;
+  }
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
   ~Handle() { reset(); }
@@ -28,7 +34,11 @@ class Handle {
   bool isOpen() const { return value_ != none; }
   intptr_t value() const { return value_; }
   // Gives the value up without closing it.
-  intptr_t release();
+  intptr_t release() {
+    intptr_t value = value_;
+    value_ = none;
+    return value;
+  }
   // Closes what is held, if anything, without asking whether the close succeeded.
   void reset();
 

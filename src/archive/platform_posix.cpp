@@ -164,20 +164,6 @@ extern "C" void onInterrupt(int signalNumber) {
 
 }  // namespace
 
-Handle& Handle::operator=(Handle&& other) noexcept {
-  if (this != &other) {
-    reset();
-    value_ = other.release();
-  }
-  return *this;
-}
-
-intptr_t Handle::release() {
-  intptr_t value = value_;
-  value_ = none;
-  return value;
-}
-
 void Handle::reset() {
   if (value_ != none) ::close(static_cast<int>(value_));
   value_ = none;

@@ -535,20 +535,6 @@ bool writeConsole(HANDLE console, const char* bytes, size_t count) {
 
 }  // namespace
 
-Handle& Handle::operator=(Handle&& other) noexcept {
-  if (this != &other) {
-    reset();
-    value_ = other.release();
-  }
-  return *this;
-}
-
-intptr_t Handle::release() {
-  intptr_t value = value_;
-  value_ = none;
-  return value;
-}
-
 void Handle::reset() {
   if (value_ != none) CloseHandle(reinterpret_cast<HANDLE>(value_));
   value_ = none;
