@@ -67,33 +67,38 @@ windows:
 
 # The whole suite: fuzz targets (replay, then a short search each), the sanitizer builds, the
 # release build with its tests, the end-to-end tests again against the build with POSIX
-# alone in view, and the Windows build under Wine. The run fails when any of them has a
-# failing test.
+# alone in view, and the Windows build under Wine; then one summary of every part. The run
+# fails when any part has a failing test. A part whose tools are missing is skipped, and the
+# summary says why.
+SUITE := tests/suite.sh
 test: test-build sanitize $(if $(HAVE_TSAN),tsan) $(if $(HAVE_LIBFUZZER),fuzz-build) posix
-	@status=0; \
-	if [ -n "$(HAVE_LIBFUZZER)" ]; then ctest --preset fuzz || status=1; \
-	else echo "Fuzz targets skipped: clang with libFuzzer was not found."; fi; \
-	ctest --preset sanitize || status=1; \
-	if [ -n "$(HAVE_TSAN)" ]; then ctest --preset tsan || status=1; \
-	else echo "ThreadSanitizer build skipped: the compiler cannot build with -fsanitize=thread."; fi; \
-	ctest --preset test || status=1; \
-	echo "End-to-end tests of the build with POSIX alone in view:"; \
-	TOLVEX_PROGRAM=$(CURDIR)/build/posix/tolvex ./build/test/tolvex_end_to_end_tests --gtest_brief=1 \
-	  || status=1; \
-	$(MAKE) --no-print-directory windows-test || status=1; \
-	exit $$status
+	@$(SUITE) start
+	@if [ -n "$(HAVE_LIBFUZZER)" ]; then $(SUITE) run "fuzz targets" ctest --preset fuzz || :; \
+	else $(SUITE) skip "fuzz targets" "clang with libFuzzer was not found"; fi
+	@$(SUITE) run "AddressSanitizer and UBSan build" ctest --preset sanitize || :
+	@if [ -n "$(HAVE_TSAN)" ]; then $(SUITE) run "ThreadSanitizer build" ctest --preset tsan || :; \
+	else $(SUITE) skip "ThreadSanitizer build" "the compiler cannot build with -fsanitize=thread"; fi
+	@$(SUITE) run "release build" ctest --preset test || :
+	@$(SUITE) run "end-to-end, POSIX.1-2008 build" env TOLVEX_PROGRAM=$(CURDIR)/build/posix/tolvex \
+	  ./build/test/tolvex_end_to_end_tests --gtest_brief=1 || :
+	@$(MAKE) --no-print-directory windows-test || :
+	@$(SUITE) summary
 
 # The Windows build, cross-compiled, with its tests run under Wine: its unit tests, and the
 # end-to-end tests of the test build run against tolvex.exe. Without the cross compiler it
-# is skipped; without Wine it is built but not tested.
+# is skipped; without Wine it is built but not tested. Recorded as a part of make test's
+# summary (tests/suite.sh); make windows-test alone fails when a test fails.
 windows-test:
 	@if [ -z "$(HAVE_MINGW)" ]; then \
-	  echo "Windows build and tests skipped: x86_64-w64-mingw32-g++-posix (MinGW-w64) was not found (Debian: g++-mingw-w64-x86-64-posix)."; \
+	  $(SUITE) skip "Windows build under Wine" \
+	    "x86_64-w64-mingw32-g++-posix (MinGW-w64) was not found (Debian: g++-mingw-w64-x86-64-posix)"; \
+	elif ! $(MAKE) --no-print-directory windows; then \
+	  $(SUITE) run "Windows build under Wine" false; \
+	elif [ -z "$(HAVE_WINE)" ]; then \
+	  $(SUITE) skip "Windows tests under Wine" "Wine was not found (Debian: wine64); the build alone was checked"; \
 	else \
-	  $(MAKE) --no-print-directory windows || exit 1; \
-	  if [ -n "$(HAVE_WINE)" ]; then \
-	    $(MAKE) --no-print-directory test-build >/dev/null && ctest --preset windows; \
-	  else echo "Windows tests skipped: Wine was not found (Debian: wine64); the build alone was checked."; fi; \
+	  $(MAKE) --no-print-directory test-build >/dev/null && \
+	  $(SUITE) run "Windows build under Wine" ctest --preset windows; \
 	fi
 
 # Extracts the shipped demo archive in a fresh scratch directory and shows what came out.
