@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <mutex>
+#include <new>
 #include <string>
 
 #include "archive/platform.h"
@@ -20,9 +21,17 @@ constexpr size_t gatherLimit = 64 * 1024;
 class Console {
  public:
   Console() : isTerminal_(standardOutputIsTerminal()) {
-    pending_.reserve(gatherLimit);
-    writing_.reserve(gatherLimit);
+    try {
+      pending_.reserve(gatherLimit);
+      writing_.reserve(gatherLimit);
+    } catch (const std::bad_alloc&) {
+      // Without room set aside the strings grow as lines come, as far as memory allows.
+    }
   }
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+  // What has gathered reaches standard output however the program ends, short of a signal.
+  ~Console() { write(false); }
 
   // Each adds to what is pending; `mode` says whether a write may be due now.
   enum class Write { IfDue, LinesNow, Later };

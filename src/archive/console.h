@@ -40,8 +40,19 @@ void endLineLater();
 // surrogates (ED A0 80 to ED BF BF) and code points above U+10FFFF are not valid.
 std::string terminalText(std::string_view name);
 
-// Writes what has gathered now. Called before anything that may take long, and at the end.
+// Writes what has gathered now. Called before anything that may take long.
 void flushOutput();
+
+// Whatever is printed while one lives reaches standard output by the time it goes, on
+// every way out of its scope; what remains at the program's exit is written then too.
+// The program's lines are printed inside one, so that no path out of it can lose any.
+class OutputScope {
+ public:
+  OutputScope() = default;
+  OutputScope(const OutputScope&) = delete;
+  OutputScope& operator=(const OutputScope&) = delete;
+  ~OutputScope() { flushOutput(); }
+};
 
 // Off a terminal, writes the lines ended so far. On a terminal, writes what has gathered
 // when the last write is a tenth of a second old or more. Called by whoever waits, so that

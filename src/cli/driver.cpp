@@ -15,6 +15,7 @@ const char bannerText[] = "Tolvex v0.91, an ASAR extractor by the tolvex develop
 const char usageText[] = "Usage: tolvex <file> [<file> ...]";
 
 void runCommandLine(const std::vector<std::string>& arguments) {
+  OutputScope output;
   printLine(bannerText);
   printLine("");
   if (arguments.empty()) {
@@ -30,7 +31,6 @@ void runCommandLine(const std::vector<std::string>& arguments) {
       // Out of memory for this archive's name: the next one may still fit.
     }
   }
-  flushOutput();
 }
 
 void printArchiveName(const std::string& path) {

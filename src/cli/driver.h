@@ -14,7 +14,8 @@ extern const char usageText[];
 // Prints the program's lines for the command line `arguments` (the program's own name
 // excluded): the banner, an empty line, then the usage line when there are no arguments, or
 // for each argument in order its name line and everything its archive's processing prints.
-// Stops after the archive during which the program was interrupted.
+// Stops after the archive during which the program was interrupted. Everything printed has
+// reached standard output when it returns.
 void runCommandLine(const std::vector<std::string>& arguments);
 
 // Prints one line: the final component of `path`, the bytes after its last '/' or '\'
