@@ -15,8 +15,8 @@ class ForwardingFileSystem : public FileSystem {
   explicit ForwardingFileSystem(FileSystem& next = nativeFileSystem()) : real_(next) {}
 
   bool takesName(const std::string& name) override { return real_.takesName(name); }
-  Handle openRoot(const std::string& path, DirectoryId& id) override {
-    return real_.openRoot(path, id);
+  FsStatus openRoot(const std::string& path, Handle& root, DirectoryId& id) override {
+    return real_.openRoot(path, root, id);
   }
   FsStatus makeDirectory(const Handle& parent, const std::string& name) override {
     return real_.makeDirectory(parent, name);

@@ -8,16 +8,17 @@
 
 namespace tolvex {
 
-// A fresh directory under the system's temporary directory, removed with everything in it
-// when the object goes. With `enter` true it is also the current directory for the
-// object's lifetime, so that code extracting into ./tolvex writes there. On every system.
+// A fresh directory under the system's temporary directory (or under `base`), removed with
+// everything in it when the object goes. With `enter` true it is also the current directory
+// for the object's lifetime, so that code extracting into ./tolvex writes there. On every
+// system.
 class TempDir {
  public:
-  explicit TempDir(bool enter = true) {
+  explicit TempDir(bool enter = true, const std::string& under = "") {
     namespace fs = std::filesystem;
     static std::atomic<unsigned> made{0};
     std::error_code error;
-    const fs::path base = fs::temp_directory_path(error);
+    const fs::path base = under.empty() ? fs::temp_directory_path(error) : fs::path(under);
     // create_directory makes a directory only where there was none: a name taken by
     // another process is passed over.
     for (int attempt = 0; attempt < 100 && path_.empty() && !base.empty(); ++attempt) {

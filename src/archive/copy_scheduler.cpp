@@ -42,7 +42,9 @@ struct CopyScheduler::Entry {
   bool atTurnOnly = false;                     // not to be made ahead of its turn any more
   bool named = false;             // its name stands in its parent: made by this run, or done
   CopyResult result;              // a file's copy so far, and how it ended once Done
-  uint64_t undoneAtStart = 0;     // undone_ when its copy started
+  bool gaveWay = false;           // this run of it gives way: it is made again at its turn
+  bool pausesAhead = false;       // it has stopped the other thread starting entries ahead
+  uint64_t takenBackSeen = 0;     // takenBack_ when it last asked for room
   std::atomic<bool> stop{false};  // asks its copy to stop where it is
 
   // What its line shows so far.
@@ -77,19 +79,34 @@ class CopyScheduler::Observer final : public CopyObserver {
     return entry_.stop.load(std::memory_order_relaxed) || interrupted();
   }
 
+  bool descriptorsFreed() override {
+    Lock lock(scheduler_.mutex_);
+    if (!scheduler_.isFront(entry_)) {
+      entry_.gaveWay = true;  // made at its turn, when descriptors are freed for it
+      return false;
+    }
+    scheduler_.freeDescriptors(lock, entry_);
+    return true;
+  }
+
+  bool roomMade() override {
+    Lock lock(scheduler_.mutex_);
+    return scheduler_.makeRoom(lock, entry_);
+  }
+
  private:
   CopyScheduler& scheduler_;
   Entry& entry_;
 };
 
 CopyScheduler::CopyScheduler(FileSystem& files, ByteSource& source, ByteSource* ahead,
-                             uint32_t dataBase, const OutputDirectory& root)
+                             uint32_t dataBase, const std::shared_ptr<OutputDirectory>& root)
     : files_(files),
       source_(source),
       ahead_(ahead),
       dataBase_(dataBase),
-      cache_(files, openDirectoryBudget()) {
-  mayFold_ = root.state == OutputDirectory::State::Open && root.mayFold;
+      cache_(files, openDirectoryBudget(), root) {
+  mayFold_ = root->state == OutputDirectory::State::Open && root->mayFold;
   if (!ahead_) return;
   try {
     worker_ = std::thread(&CopyScheduler::workAhead, this);
@@ -242,6 +259,7 @@ CopyScheduler::Entry* CopyScheduler::firstAheadClaim() {
 void CopyScheduler::run(Lock& lock, Entry& entry, bool atTurn, ByteSource& source) {
   entry.state = Entry::State::Running;
   entry.stop = false;
+  entry.takenBackSeen = takenBack_;
   try {
     if (entry.kind == Entry::Kind::Directory)
       runDirectory(lock, entry, atTurn);
@@ -252,48 +270,55 @@ void CopyScheduler::run(Lock& lock, Entry& entry, bool atTurn, ByteSource& sourc
     if (!lock.owns_lock()) lock.lock();
     entry.result.end = CopyEnd::Stopped;
     entry.state = Entry::State::Done;
+    resumeAhead(entry);
     changed_.notify_all();
     throw;
   }
+  resumeAhead(entry);
   changed_.notify_all();
   settle();
+}
+
+void CopyScheduler::resumeAhead(Entry& entry) {
+  if (!entry.pausesAhead) return;
+  pauseAhead_ = false;
+  entry.pausesAhead = false;
 }
 
 void CopyScheduler::runDirectory(Lock& lock, Entry& entry, bool atTurn) {
   OutputDirectory& directory = *entry.directory;
   const Handle* parent = nullptr;
-  FsStatus pinned = pinDirectory(lock, entry.parent, atTurn, parent);
-  if (pinned == FsStatus::NoDescriptors && !atTurn) {
-    entry.state = Entry::State::Waiting;
-    entry.atTurnOnly = true;
-    return;
-  }
+  FsStatus pinned = pinDirectory(lock, entry, atTurn, parent);
+  if (pinned == FsStatus::NoDescriptors && !atTurn) return giveWay(entry);
   Handle handle;
   DirectoryId id;
   FsStatus opened = FsStatus::Failed;
   if (pinned == FsStatus::Ok) {
-    lock.unlock();
-    // Whether it was there already does not matter; only what it is.
-    bool made = files_.makeDirectory(*parent, directory.name) == FsStatus::Ok;
-    opened = files_.openDirectory(*parent, directory.name, handle, id);
-    // A directory made here is as its parent is; one found may be of any kind.
-    bool mayFold =
-        opened == FsStatus::Ok && (made ? entry.parent->mayFold : files_.mayFoldNames(handle));
-    lock.lock();
-    directory.mayFold = mayFold;
-    mayFold_ = mayFold_ || mayFold;
-    directory.made = directory.made || made;
-    if (opened == FsStatus::NoDescriptors && cache_.shrink()) {
+    for (int attempt = 0;; ++attempt) {
       lock.unlock();
+      // Whether it was there already does not matter; only what it is.
+      FsStatus made = files_.makeDirectory(*parent, directory.name);
       opened = files_.openDirectory(*parent, directory.name, handle, id);
+      // A directory made here is as its parent is; one found may be of any kind.
+      bool mayFold = opened == FsStatus::Ok &&
+                     (made == FsStatus::Ok ? entry.parent->mayFold : files_.mayFoldNames(handle));
       lock.lock();
+      directory.mayFold = mayFold;
+      mayFold_ = mayFold_ || mayFold;
+      directory.made = directory.made || made == FsStatus::Ok;
+      bool full = made == FsStatus::NoSpace;
+      if ((opened == FsStatus::NoDescriptors || full) && !atTurn) {
+        cache_.unpin(*entry.parent);
+        if (full && !serial_) goSerial(lock);
+        return giveWay(entry);
+      }
+      if (attempt > 0) break;
+      if (opened == FsStatus::NoDescriptors)
+        freeDescriptors(lock, entry);
+      else if (!(full && makeRoom(lock, entry)))
+        break;
     }
     cache_.unpin(*entry.parent);
-    if (opened == FsStatus::NoDescriptors && !atTurn) {
-      entry.state = Entry::State::Waiting;
-      entry.atTurnOnly = true;
-      return;
-    }
   }
   if (opened == FsStatus::Ok) {
     directory.id = id;
@@ -310,37 +335,46 @@ void CopyScheduler::runDirectory(Lock& lock, Entry& entry, bool atTurn) {
 void CopyScheduler::runFile(Lock& lock, Entry& entry, bool atTurn, ByteSource& source) {
   static const Handle noDirectory;
   const Handle* directory = nullptr;
-  FsStatus pinned = pinDirectory(lock, entry.parent, atTurn, directory);
+  FsStatus pinned = pinDirectory(lock, entry, atTurn, directory);
+  if (pinned == FsStatus::NoDescriptors && !atTurn) return giveWay(entry);
   if (pinned != FsStatus::Ok) directory = &noDirectory;  // the file then cannot be made
-  entry.undoneAtStart = undone_;
-  CopyResult result;
-  for (int round = 0;; ++round) {
-    Observer observer(*this, entry);
-    lock.unlock();
-    result = extractFile(files_, source, dataBase_, *directory, entry.task, atTurn, observer);
-    lock.lock();
-    if (result.end != CopyEnd::NoDescriptors || !atTurn || round == 2) break;
-    // At its turn an entry gets the descriptors it needs: those of closed directories,
-    // then those of the other thread's copy once it ends.
-    if (!cache_.shrink()) {
-      pauseAhead_ = true;
-      waitForCopies(lock, 1);
-    }
-  }
-  pauseAhead_ = false;
+  Observer observer(*this, entry);
+  lock.unlock();
+  CopyResult result =
+      extractFile(files_, source, dataBase_, *directory, entry.task, atTurn, observer);
+  lock.lock();
   handBack(lock, entry, result, *directory);
   if (pinned == FsStatus::Ok) cache_.unpin(*entry.parent);
 }
 
-FsStatus CopyScheduler::pinDirectory(Lock& lock, const std::shared_ptr<OutputDirectory>& directory,
-                                     bool atTurn, const Handle*& handle) {
-  FsStatus status = cache_.pin(directory, handle);
+FsStatus CopyScheduler::pinDirectory(Lock& lock, Entry& entry, bool atTurn,
+                                     const Handle*& handle) {
+  FsStatus status = cache_.pin(entry.parent, handle);
   if (status != FsStatus::NoDescriptors || !atTurn) return status;
+  freeDescriptors(lock, entry);
+  return cache_.pin(entry.parent, handle);
+}
+
+void CopyScheduler::freeDescriptors(Lock& lock, Entry& front) {
   pauseAhead_ = true;
+  front.pausesAhead = true;
   waitForCopies(lock, 1);
-  status = cache_.pin(directory, handle);
-  pauseAhead_ = false;
-  return status;
+  cache_.shrink();
+}
+
+bool CopyScheduler::makeRoom(Lock& lock, Entry& entry) {
+  if (!isFront(entry)) {
+    entry.gaveWay = true;  // made at its turn, once what was made ahead is taken back
+    return false;
+  }
+  // Room taken by copies ahead of their turns is not room a copy one by one would have
+  // lacked: take it back, and go on where the copy stands.
+  if (!serial_) goSerial(lock);
+  while (undoing_)
+    changed_.wait_for(lock, pollTime);
+  bool freed = takenBack_ != entry.takenBackSeen;
+  entry.takenBackSeen = takenBack_;
+  return freed;
 }
 
 void CopyScheduler::handBack(Lock& lock, Entry& entry, const CopyResult& result,
@@ -351,32 +385,31 @@ void CopyScheduler::handBack(Lock& lock, Entry& entry, const CopyResult& result,
     entry.state = Entry::State::Done;  // windDown() decides what stays
     return;
   }
-  bool front = isFront(entry);
-  bool final =
-      end == CopyEnd::Copied || (front && end != CopyEnd::Taken && end != CopyEnd::NoDescriptors &&
-                                 end != CopyEnd::Stopped && end != CopyEnd::NoSpace);
-  if (end == CopyEnd::NoDescriptors) cache_.shrink();
-  if (end == CopyEnd::NoSpace && front) {
-    // Room taken by copies ahead of their turns is not room a copy one by one would
-    // have lacked: take it back and copy this file again.
-    if (!serial_) goSerial(lock);
-    while (undoing_)
-      changed_.wait_for(lock, pollTime);
-    final = undone_ == entry.undoneAtStart;
-  }
+  // At its turn every end is final but a name taken (a file made ahead must be replaced
+  // at its turn) and a stop; descriptors and room were freed for it as they would have
+  // been one by one. Ahead of its turn only a complete copy is.
+  bool final = end == CopyEnd::Copied || (isFront(entry) && !entry.gaveWay &&
+                                          end != CopyEnd::Taken && end != CopyEnd::Stopped);
   if (final) {
     entry.result = result;
+    if (end == CopyEnd::NoDescriptors) entry.result.end = CopyEnd::NotCreated;
     entry.named = true;
     entry.state = Entry::State::Done;
     return;
   }
   // Done again at its turn, as if this copy had never been.
   if (result.created) files_.removeFile(directory, entry.task.name);
+  if (end == CopyEnd::NoDescriptors) cache_.shrink();  // for the front, and the next try
+  giveWay(entry);
+  if (end == CopyEnd::NoSpace && !serial_) goSerial(lock);
+}
+
+void CopyScheduler::giveWay(Entry& entry) {
   entry.result = CopyResult();
   entry.named = false;
+  entry.gaveWay = false;
   entry.atTurnOnly = true;
   entry.state = Entry::State::Waiting;
-  if (end == CopyEnd::NoSpace && !serial_) goSerial(lock);
 }
 
 bool CopyScheduler::isFront(const Entry& entry) const {
@@ -384,9 +417,10 @@ bool CopyScheduler::isFront(const Entry& entry) const {
 }
 
 void CopyScheduler::publish(Entry& entry) {
-  // After a failure the front is an entry whose line never comes.
+  // After a failure the front is an entry whose line never comes; a copy that gives way
+  // shows nothing, as it is made again.
   if (failed_ || entry.kind != Entry::Kind::File || entry.ended || !isFront(entry) ||
-      entry.state == Entry::State::Waiting)
+      entry.state == Entry::State::Waiting || entry.gaveWay)
     return;
   const CopyResult& result = entry.result;
   bool done = entry.state == Entry::State::Done && result.end != CopyEnd::Stopped;
@@ -468,7 +502,6 @@ void CopyScheduler::goSerial(Lock& lock) {
     line_[i]->stop = true;
   waitForCopies(lock, 1);
   takeBack(1);
-  ++undone_;
   undoing_ = false;
   changed_.notify_all();
 }
@@ -492,11 +525,17 @@ void CopyScheduler::takeBack(size_t first) {
 void CopyScheduler::undo(Entry& entry) {
   if (!entry.parent || entry.state == Entry::State::Running) return;  // refused: nothing made
   if (entry.kind == Entry::Kind::File) {
-    if (entry.result.created) removeName(entry.parent, entry.task.name, false);
+    if (entry.result.created) {
+      removeName(entry.parent, entry.task.name, false);
+      ++takenBack_;
+    }
   } else {
     OutputDirectory& directory = *entry.directory;
     cache_.forget(directory);
-    if (directory.made) removeName(entry.parent, directory.name, true);
+    if (directory.made) {
+      removeName(entry.parent, directory.name, true);
+      ++takenBack_;
+    }
     directory.state = OutputDirectory::State::Unmade;
     directory.made = false;
   }

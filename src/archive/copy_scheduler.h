@@ -48,14 +48,21 @@ class FileSystem;
 //
 // Failures. When the front fails, its line is the last one printed, every entry after it
 // that made something is taken back (newest first: files removed, directories this run
-// made removed), and the walk stops. A full file system at any copy switches the rest
-// of the run to one thread, taking back what was made ahead and copying the front again
-// when that freed room, so that the first file to fail is the one that would have.
+// made removed), and the walk stops.
 //
-// Descriptors. Directories are held open through a DirectoryCache within a budget. When
-// the system runs out of descriptors, the cache closes what it can; ahead of its turn the
-// entry waits for its turn, at its turn it waits for the other thread's copy to end
-// before trying again.
+// Descriptors. Directories are held open through a DirectoryCache within a budget. Ahead
+// of its turn an entry that finds no descriptor gives way and waits for its turn. At its
+// turn it gets what making one entry after the other would give it: nothing more starts
+// ahead until it is done, the other thread's copy ends, and every directory no entry uses
+// is closed; then it tries once more, and that try decides. So the outcome under any
+// limit of open files is the same on every run, and nothing waits for a descriptor that
+// cannot come.
+//
+// Full file systems. A copy that finds the file system full asks for room: ahead of its
+// turn it gives way and the run goes to one thread (nothing more is made ahead); at its
+// turn, what was made ahead is taken back and, when that removed anything, the copy goes
+// on from where it stands, so that the file keeps what its marks claim. The first file
+// to fail is the one that would have, one by one.
 //
 // Interrupts. When the program is interrupted the copies stop where they are; the front's
 // line is ended as it stands, its file kept, and everything made for the entries after
@@ -67,7 +74,7 @@ class CopyScheduler {
   // directory the entries are made in. Everything is borrowed and must outlive the
   // scheduler.
   CopyScheduler(FileSystem& files, ByteSource& source, ByteSource* ahead, uint32_t dataBase,
-                const OutputDirectory& root);
+                const std::shared_ptr<OutputDirectory>& root);
   // Winds down a run that was not finished (an interrupt, no memory), as an interrupt
   // would, and stops the second thread.
   ~CopyScheduler();
@@ -109,9 +116,20 @@ class CopyScheduler {
   void runFile(Lock& lock, Entry& entry, bool atTurn, ByteSource& source);
   // Hands a copy back: done, or to be done again at its turn.
   void handBack(Lock& lock, Entry& entry, const CopyResult& result, const Handle& directory);
-  // Pins `directory`, trying again for descriptors as the entry's turn allows.
-  FsStatus pinDirectory(Lock& lock, const std::shared_ptr<OutputDirectory>& directory, bool atTurn,
-                        const Handle*& handle);
+  // Sends an entry that could not go on ahead of its turn back to wait for it, as if it
+  // had never started (what it made stays, to be taken back or found at its turn).
+  void giveWay(Entry& entry);
+  // Pins the directory `entry` is made in, with the descriptors freed for it at its turn.
+  FsStatus pinDirectory(Lock& lock, Entry& entry, bool atTurn, const Handle*& handle);
+  // For the front that found no descriptor: nothing starts ahead until it is handed back,
+  // the other thread's copy ends and every directory no entry uses is closed.
+  void freeDescriptors(Lock& lock, Entry& front);
+  // Lets entries start ahead again once `entry`, which may have stopped them, is handed back.
+  void resumeAhead(Entry& entry);
+  // For a copy that found the file system full: true when it is the front and room may
+  // have been made (something made ahead was taken back since it last asked); ahead of
+  // its turn it gives way.
+  bool makeRoom(Lock& lock, Entry& entry);
 
   // Printing: what the front's line shows by now (`entry` if it is the front); then the
   // lines of finished entries at the front, up to the first that failed.
@@ -150,7 +168,7 @@ class CopyScheduler {
   bool mayFold_ = false;     // a directory opened so far may fold names
   bool undoing_ = false;     // goSerial() is taking back what was made ahead
   bool pauseAhead_ = false;  // the front waits for descriptors: nothing starts ahead
-  uint64_t undone_ = 0;      // how often goSerial() has run
+  uint64_t takenBack_ = 0;   // how many entries that had made something were taken back
   bool noMemory_ = false;    // the second thread ran out of memory
   bool quit_ = false;
   std::thread worker_;

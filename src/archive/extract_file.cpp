@@ -22,8 +22,8 @@ void seekToData(ByteSource& source, uint32_t dataBase, uint64_t offset) {
 }
 
 // Creates the output file, making room for it first when `mayReplace`; see extractFile.
-FsStatus createOutput(FileSystem& files, const Handle& directory, const std::string& name,
-                      bool mayReplace, Handle& file) {
+FsStatus createOnce(FileSystem& files, const Handle& directory, const std::string& name,
+                    bool mayReplace, Handle& file) {
   FsStatus status = files.createFile(directory, name, file);
   if (status != FsStatus::Exists || !mayReplace) return status;
   // A new file in place of the old one, rather than the old one rewritten: a hard link to
@@ -34,8 +34,32 @@ FsStatus createOutput(FileSystem& files, const Handle& directory, const std::str
   return status == FsStatus::Exists ? FsStatus::Failed : status;
 }
 
-CopyEnd endOfWrite(FsStatus status) {
-  return status == FsStatus::NoSpace ? CopyEnd::NoSpace : CopyEnd::DiskRefused;
+// Creates the output file, trying once more when the observer has freed descriptors or
+// made room since the first try failed for want of them.
+FsStatus createOutput(FileSystem& files, const Handle& directory, const std::string& name,
+                      bool mayReplace, CopyObserver& observer, Handle& file) {
+  FsStatus status = createOnce(files, directory, name, mayReplace, file);
+  if ((status == FsStatus::NoDescriptors && observer.descriptorsFreed()) ||
+      (status == FsStatus::NoSpace && observer.roomMade()))
+    status = createOnce(files, directory, name, mayReplace, file);
+  return status;
+}
+
+// Writes all of `bytes` to `file`, telling `observer` what the file holds as it grows. A
+// full file system ends it unless the observer makes room; the write then goes on with
+// the bytes not yet taken.
+FsStatus writePiece(FileSystem& files, const Handle& file, const char* bytes, uint32_t count,
+                    CopyObserver& observer, uint64_t& held) {
+  for (uint32_t done = 0; done < count;) {
+    size_t written = 0;
+    FsStatus status = files.write(file, bytes + done, count - done, written);
+    done += static_cast<uint32_t>(written);
+    held += written;
+    if (written > 0) observer.holds(held);
+    if (status == FsStatus::NoSpace && observer.roomMade()) continue;
+    if (status != FsStatus::Ok) return status;
+  }
+  return FsStatus::Ok;
 }
 
 // Copies the entry's bytes from where the source stands into `file`, a piece of up to
@@ -52,11 +76,9 @@ CopyEnd copyBytes(FileSystem& files, ByteSource& source, const Handle& file, uin
     // A piece that comes up short keeps only its whole chunks, as a copy chunk by chunk
     // would have stopped at the first chunk it could not read.
     uint32_t keep = got == wanted ? got : got / chunkSize * chunkSize;
-    size_t written = 0;
-    FsStatus status = keep > 0 ? files.write(file, data, keep, written) : FsStatus::Ok;
-    held += written;
-    if (written > 0) observer.holds(held);
-    if (status != FsStatus::Ok) return endOfWrite(status);
+    FsStatus status = writePiece(files, file, data, keep, observer, held);
+    if (status != FsStatus::Ok)
+      return status == FsStatus::NoSpace ? CopyEnd::NoSpace : CopyEnd::DiskRefused;
     if (got < wanted) return CopyEnd::ArchiveShort;
   }
   return CopyEnd::Copied;
@@ -97,8 +119,9 @@ CopyResult extractFile(FileSystem& files, ByteSource& source, uint32_t dataBase,
                        CopyObserver& observer) {
   CopyResult result;
   Handle file;
-  FsStatus status = directory.isOpen() ? createOutput(files, directory, task.name, mayReplace, file)
-                                       : FsStatus::Failed;
+  FsStatus status = directory.isOpen()
+                        ? createOutput(files, directory, task.name, mayReplace, observer, file)
+                        : FsStatus::Failed;
   if (status == FsStatus::Exists) {
     result.end = CopyEnd::Taken;
     return result;

@@ -33,6 +33,12 @@ class CopyObserver {
   virtual void holds(uint64_t bytes) = 0;
   // Asked before each piece: true when the copy must stop where it is.
   virtual bool shouldStop() = 0;
+  // The process has no descriptor left for the output file. True when some may have been
+  // freed since, and creating it is worth one more try.
+  virtual bool descriptorsFreed() = 0;
+  // The file system was full. True when room may have been made since: the copy then goes
+  // on from where it stands (the file keeps what it holds), or creating it is tried again.
+  virtual bool roomMade() = 0;
 
  protected:
   ~CopyObserver() = default;
@@ -43,10 +49,11 @@ enum class CopyEnd {
   Copied,         // every byte is in the file: "OK"
   NotCreated,     // the file could not be made: "o"
   Taken,          // not mayReplace, and the name was taken: nothing done
-  NoDescriptors,  // too many files open to create it: nothing done
+  NoDescriptors,  // too many files open to create it, even after descriptorsFreed(): nothing done
   ArchiveShort,   // the archive ended or failed first: ">"
   DiskRefused,    // the file took fewer bytes or could not be closed: "<"
-  NoSpace,        // the file system was full: "<", or "o" when the file was not made
+  NoSpace,        // the file system was full, even after roomMade(): "<", or "o" when the
+                  // file was not made
   Stopped,        // shouldStop() said so
 };
 

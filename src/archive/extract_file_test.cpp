@@ -78,13 +78,14 @@ class ExtractFileTest : public ::testing::Test {
   Result extractTasks(ByteSource& source, uint32_t dataBase, std::vector<FileTask> tasks,
                       bool rootUsable = true, FileSystem& files = nativeFileSystem()) {
     DirectoryId id;
-    Handle root = rootUsable ? files.openRoot("tolvex", id) : Handle();
-    auto directory = std::make_shared<OutputDirectory>(std::move(root), id);
+    Handle root;
+    if (rootUsable) files.openRoot("tolvex", root, id);
+    auto directory = std::make_shared<OutputDirectory>("tolvex", std::move(root), id);
     directory->mayFold = false;
     OutputCapture output;
     bool ok = true;
     {
-      CopyScheduler scheduler(files, source, nullptr, dataBase, *directory);
+      CopyScheduler scheduler(files, source, nullptr, dataBase, directory);
       for (FileTask& task : tasks)
         ok = ok && scheduler.addFile(directory, std::move(task));
       ok = scheduler.finish() && ok;

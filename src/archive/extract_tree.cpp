@@ -71,10 +71,11 @@ bool extractTree(ArchiveContext& context, const std::string& path, const JsonVal
                  FileSystem& files) {
   if (!isObject(node)) return true;
   DirectoryId rootId;
-  Handle rootHandle = files.openRoot(path, rootId);
-  auto root = std::make_shared<OutputDirectory>(std::move(rootHandle), rootId);
+  Handle rootHandle;
+  files.openRoot(path, rootHandle, rootId);
+  auto root = std::make_shared<OutputDirectory>(path, std::move(rootHandle), rootId);
   root->mayFold = root->state != OutputDirectory::State::Open || files.mayFoldNames(root->handle());
-  CopyScheduler scheduler(files, context.source, context.aheadSource, context.dataBase, *root);
+  CopyScheduler scheduler(files, context.source, context.aheadSource, context.dataBase, root);
   bool walked =
       Walker(scheduler, files).walkDirectory(root, path, static_cast<const JsonObject&>(node));
   bool finished = scheduler.finish();

@@ -5,8 +5,9 @@
 
 namespace tolvex {
 
-OutputDirectory::OutputDirectory(Handle handle, DirectoryId rootId)
-    : state(handle.isOpen() ? State::Open : State::Unusable),
+OutputDirectory::OutputDirectory(std::string path, Handle handle, DirectoryId rootId)
+    : name(std::move(path)),
+      state(handle.isOpen() ? State::Open : State::Unusable),
       id(rootId),
       handle_(std::move(handle)) {}
 
@@ -14,8 +15,14 @@ OutputDirectory::OutputDirectory(std::shared_ptr<OutputDirectory> parentDirector
                                  std::string directoryName)
     : parent(std::move(parentDirectory)), name(std::move(directoryName)) {}
 
-DirectoryCache::DirectoryCache(FileSystem& files, size_t budget)
-    : files_(files), budget_(std::max<size_t>(budget, 1)) {}
+DirectoryCache::DirectoryCache(FileSystem& files, size_t budget,
+                               const std::shared_ptr<OutputDirectory>& root)
+    : files_(files), budget_(std::max<size_t>(budget, 2)) {
+  if (root->handle_.isOpen()) {
+    root->lastUse_ = ++clock_;
+    open_.push_back(root);
+  }
+}
 
 FsStatus DirectoryCache::pin(const std::shared_ptr<OutputDirectory>& directory,
                              const Handle*& handle) {
@@ -23,26 +30,36 @@ FsStatus DirectoryCache::pin(const std::shared_ptr<OutputDirectory>& directory,
   OutputDirectory& wanted = *directory;
   if (wanted.state != OutputDirectory::State::Open) return FsStatus::Failed;
   if (!wanted.handle_.isOpen()) {
-    if (!wanted.parent) return FsStatus::Failed;  // the root is never closed
-    const Handle* parentHandle = nullptr;
-    FsStatus status = pin(wanted.parent, parentHandle);
-    if (status != FsStatus::Ok) return status;
     Handle reopened;
-    DirectoryId id;
-    status = files_.openDirectory(*parentHandle, wanted.name, reopened, id);
-    if (status == FsStatus::NoDescriptors && shrink())
-      status = files_.openDirectory(*parentHandle, wanted.name, reopened, id);
-    unpin(*wanted.parent);
-    if (status != FsStatus::Ok)
-      return status == FsStatus::NoDescriptors ? status : FsStatus::Failed;
-    // Something else under the same name is not the directory the files belong in.
-    if (id != wanted.id) return FsStatus::Failed;
+    FsStatus status = reopen(wanted, reopened);
+    if (status != FsStatus::Ok) return status;
     keep(directory, std::move(reopened));
   }
   ++wanted.pins_;
   wanted.lastUse_ = ++clock_;
   handle = &wanted.handle_;
   return FsStatus::Ok;
+}
+
+FsStatus DirectoryCache::reopen(OutputDirectory& wanted, Handle& reopened) {
+  DirectoryId id;
+  FsStatus status = FsStatus::Failed;
+  if (!wanted.parent) {
+    status = files_.openRoot(wanted.name, reopened, id);
+    if (status == FsStatus::NoDescriptors && shrink())
+      status = files_.openRoot(wanted.name, reopened, id);
+  } else {
+    const Handle* parentHandle = nullptr;
+    status = pin(wanted.parent, parentHandle);
+    if (status != FsStatus::Ok) return status;
+    status = files_.openDirectory(*parentHandle, wanted.name, reopened, id);
+    if (status == FsStatus::NoDescriptors && shrink())
+      status = files_.openDirectory(*parentHandle, wanted.name, reopened, id);
+    unpin(*wanted.parent);
+  }
+  if (status != FsStatus::Ok) return status == FsStatus::NoDescriptors ? status : FsStatus::Failed;
+  // Something else under the same name is not the directory the files belong in.
+  return id == wanted.id ? FsStatus::Ok : FsStatus::Failed;
 }
 
 void DirectoryCache::unpin(OutputDirectory& directory) {
@@ -55,7 +72,7 @@ void DirectoryCache::adopt(const std::shared_ptr<OutputDirectory>& directory, Ha
 }
 
 void DirectoryCache::forget(OutputDirectory& directory) {
-  if (!directory.parent || directory.pins_ > 0) return;
+  if (directory.pins_ > 0) return;
   directory.handle_.reset();
   open_.erase(std::remove_if(open_.begin(), open_.end(),
                              [&directory](const std::shared_ptr<OutputDirectory>& held) {

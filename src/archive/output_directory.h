@@ -22,27 +22,27 @@ class OutputDirectory {
     Unusable,  // could not be opened as a directory: nothing can be made in it
   };
 
-  // The root, opened already (or not: then Unusable).
-  OutputDirectory(Handle handle, DirectoryId id);
+  // The root `path` (relative to the working directory), opened already (or not: then
+  // Unusable).
+  OutputDirectory(std::string path, Handle handle, DirectoryId id);
   OutputDirectory(std::shared_ptr<OutputDirectory> parent, std::string name);
   OutputDirectory(const OutputDirectory&) = delete;
   OutputDirectory& operator=(const OutputDirectory&) = delete;
 
   const std::shared_ptr<OutputDirectory> parent;  // null for the root
-  const std::string name;
+  const std::string name;                         // the root's path for the root
 
   State state = State::Unmade;
   bool made = false;    // this run created it
   DirectoryId id;       // when Open
   bool mayFold = true;  // when Open: it may fold names (FileSystem::mayFoldNames)
 
-  // The root's handle, open for as long as the root is (and none for other directories,
-  // whose handles the cache holds).
+  // The handle while the directory is open (pin it through its cache to keep it so).
   const Handle& handle() const { return handle_; }
 
  private:
   friend class DirectoryCache;
-  Handle handle_;         // open while the cache holds it; the root's always
+  Handle handle_;         // open while the cache holds it
   unsigned pins_ = 0;     // users of handle_ that the cache must not close it under
   uint64_t lastUse_ = 0;  // for closing the least recently used first
 };
@@ -50,12 +50,15 @@ class OutputDirectory {
 // Keeps the handles of the open output directories within a budget of descriptors, so
 // that no tree, however deep or wide, needs more of them than a low limit allows. A
 // directory whose handle was closed is opened again from its nearest open ancestor, one
-// component at a time, never through a link, and must turn out to be the same directory.
+// component at a time, never through a link (the root by its path, which may be a link),
+// and must turn out to be the same directory. So, at any time, the only directories that
+// must be open are those pinned, and one more while a pinned one is opened again.
 // Not thread-safe: its owner serialises every call.
 class DirectoryCache {
  public:
-  // Holds at most `budget` handles besides the root's, and those that are pinned.
-  DirectoryCache(FileSystem& files, size_t budget);
+  // Holds at most `budget` handles, and more only while more are pinned. `root` is the
+  // root of the tree, open or Unusable, which the cache holds from now on.
+  DirectoryCache(FileSystem& files, size_t budget, const std::shared_ptr<OutputDirectory>& root);
   DirectoryCache(const DirectoryCache&) = delete;
   DirectoryCache& operator=(const DirectoryCache&) = delete;
 
@@ -71,17 +74,19 @@ class DirectoryCache {
   // Closes the handle of `directory` (not pinned), before it is removed.
   void forget(OutputDirectory& directory);
 
-  // Closes every handle that is not pinned (the root's excepted). True when it closed one.
+  // Closes every handle that is not pinned. True when it closed one.
   bool shrink();
 
  private:
+  // Opens `wanted` (closed) again by the way it was first reached.
+  FsStatus reopen(OutputDirectory& wanted, Handle& reopened);
   void keep(const std::shared_ptr<OutputDirectory>& directory, Handle handle);
   void makeRoom();
 
   FileSystem& files_;
   size_t budget_;
   uint64_t clock_ = 0;
-  std::vector<std::shared_ptr<OutputDirectory>> open_;  // with a handle, the root excepted
+  std::vector<std::shared_ptr<OutputDirectory>> open_;  // those with a handle
 };
 
 }  // namespace tolvex

@@ -79,8 +79,8 @@ class FileSystem {
   // cannot take; nothing is then made for it.
   virtual bool takesName(const std::string& name) = 0;
   // Opens the directory `path` (relative to the working directory; it may itself be a
-  // link), making it first when absent. None when it cannot be had.
-  virtual Handle openRoot(const std::string& path, DirectoryId& id) = 0;
+  // link), making it first when absent: Ok, NoDescriptors, or Failed when it cannot be had.
+  virtual FsStatus openRoot(const std::string& path, Handle& root, DirectoryId& id) = 0;
   // Makes the directory `name` in `parent` with default permissions: Ok when this call
   // made it, Exists when the name was taken by anything.
   virtual FsStatus makeDirectory(const Handle& parent, const std::string& name) = 0;

@@ -61,12 +61,10 @@ class PosixFileSystem final : public FileSystem {
   // Any bytes but "/" and NUL; a name too long for the file system fails when it is made.
   bool takesName(const std::string&) override { return true; }
 
-  Handle openRoot(const std::string& path, DirectoryId& id) override {
+  FsStatus openRoot(const std::string& path, Handle& root, DirectoryId& id) override {
     mkdir(path.c_str(), 0777);
     // The root is the user's to choose and may be a link; only what lies below is guarded.
-    Handle root;
-    openDirectoryAt(AT_FDCWD, path.c_str(), root, id, 0);
-    return root;
+    return openDirectoryAt(AT_FDCWD, path.c_str(), root, id, 0);
   }
 
   FsStatus makeDirectory(const Handle& parent, const std::string& name) override {

@@ -378,20 +378,23 @@ class WindowsFileSystem final : public FileSystem {
  public:
   bool takesName(const std::string& name) override { return isWindowsFileName(name); }
 
-  Handle openRoot(const std::string& path, DirectoryId& id) override {
+  FsStatus openRoot(const std::string& path, Handle& root, DirectoryId& id) override {
     const std::wstring wide = wideFromUtf8(path);
     CreateDirectoryW(wide.c_str(), nullptr);
     // The root is the user's to choose and may be a link; only what lies below is guarded.
     HANDLE opened = CreateFileW(wide.c_str(), directoryAccess | SYNCHRONIZE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (opened == INVALID_HANDLE_VALUE) return Handle();
-    Handle root = heldHandle(opened);
+    if (opened == INVALID_HANDLE_VALUE)
+      return statusOfError(GetLastError()) == FsStatus::NoDescriptors ? FsStatus::NoDescriptors
+                                                                      : FsStatus::Failed;
+    Handle held = heldHandle(opened);
     FILE_ATTRIBUTE_TAG_INFO info = {};
     if (!GetFileInformationByHandleEx(opened, FileAttributeTagInfo, &info, sizeof info) ||
         (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || !identify(opened, id))
-      return Handle();
-    return root;
+      return FsStatus::Failed;
+    root = std::move(held);
+    return FsStatus::Ok;
   }
 
   FsStatus makeDirectory(const Handle& parent, const std::string& name) override {

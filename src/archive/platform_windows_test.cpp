@@ -175,7 +175,7 @@ class WindowsFileSystemTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(dir_.path().empty());
-    root_ = files_.openRoot("tolvex", rootId_);
+    files_.openRoot("tolvex", root_, rootId_);
     ASSERT_TRUE(root_.isOpen());
   }
 
