@@ -79,6 +79,9 @@ test: test-build sanitize $(if $(HAVE_TSAN),tsan) $(if $(HAVE_LIBFUZZER),fuzz-bu
 	@if [ -n "$(HAVE_TSAN)" ]; then $(SUITE) run "ThreadSanitizer build" ctest --preset tsan || :; \
 	else $(SUITE) skip "ThreadSanitizer build" "the compiler cannot build with -fsanitize=thread"; fi
 	@$(SUITE) run "release build" ctest --preset test || :
+	@if [ -x build/test/tolvex_fault_campaign ]; then \
+	  $(SUITE) run "fault campaign" ./build/test/tolvex_fault_campaign --gtest_brief=1 || :; \
+	else $(SUITE) skip "fault campaign" "it needs Linux with the GNU C library"; fi
 	@$(SUITE) run "end-to-end, POSIX.1-2008 build" env TOLVEX_PROGRAM=$(CURDIR)/build/posix/tolvex \
 	  ./build/test/tolvex_end_to_end_tests --gtest_brief=1 || :
 	@$(MAKE) --no-print-directory windows-test || :

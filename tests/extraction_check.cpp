@@ -119,7 +119,46 @@ class Checker {
   uint64_t dataBase_;
 };
 
+void walk(const std::string& archive, uint64_t dataBase, const std::string& path,
+          const JsonObject& node, std::vector<WalkEntry>& entries) {
+  for (uint32_t i = 0; i < node.memberCount(); ++i) {
+    const JsonValue& value = node.memberValue(i);
+    if (value.kind != JsonKind::Object) continue;
+    const auto& object = static_cast<const JsonObject&>(value);
+    const std::string key(node.memberKey(i));
+    WalkEntry entry;
+    entry.path = path + "/" + key;
+    entry.isPlain = isPlainComponent(key);
+    if (isFileEntry(object)) {
+      entry.count = countFromSize(object.member("size"));
+      uint64_t offset = offsetFromText(object.member("offset"));
+      if (offset <= UINT64_MAX - dataBase && dataBase + offset < archive.size())
+        entry.bytes = archive.substr(dataBase + offset, entry.count);
+      entries.push_back(entry);
+      continue;
+    }
+    const JsonValue& files = object.member("files");
+    if (files.kind != JsonKind::Object) continue;
+    entry.isDirectory = true;
+    entries.push_back(entry);
+    walk(archive, dataBase, entry.path, static_cast<const JsonObject&>(files), entries);
+  }
+}
+
 }  // namespace
+
+bool walkArchive(const std::string& archive, std::vector<WalkEntry>& entries) {
+  entries.clear();
+  std::string text;
+  uint64_t dataBase = 0;
+  JsonDocument document;
+  if (!headerOf(archive, text, dataBase) || !parseDocument(text, document) ||
+      document.member("files").kind != JsonKind::Object)
+    return false;
+  walk(archive, dataBase, "tolvex", static_cast<const JsonObject&>(document.member("files")),
+       entries);
+  return true;
+}
 
 std::string checkExtraction(const std::string& archive, const std::string& root) {
   struct stat status;

@@ -1,9 +1,26 @@
 #ifndef TOLVEX_TESTS_EXTRACTION_CHECK_H_
 #define TOLVEX_TESTS_EXTRACTION_CHECK_H_
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tolvex {
+
+// One entry of an archive's tree, as extraction visits it: keys in ascending byte order,
+// depth first, a directory before what it holds.
+struct WalkEntry {
+  std::string path;  // from the output root on: "tolvex/a/b"
+  bool isDirectory = false;
+  bool isPlain = true;  // its key is one plain path component
+  uint32_t count = 0;   // a file's size
+  std::string bytes;    // a file's bytes as the archive holds them (fewer when it runs short)
+};
+
+// The entries of `archive` that make something (directories whose "files" member is an
+// object, file entries), in walk order. False when the archive describes no tree (its
+// prefix, its header or its "files" member is not one), so that nothing at all is made.
+bool walkArchive(const std::string& archive, std::vector<WalkEntry>& entries);
 
 // Judges what extracting the archive `archive` (its bytes, whatever they are) left in the
 // output root `root`, a directory of the working directory that did not exist before. What

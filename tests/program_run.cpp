@@ -3,11 +3,15 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include "test_files.h"
 
@@ -99,25 +103,73 @@ Outcome runTolvex(const std::vector<std::string>& arguments,
 }
 
 Outcome runTolvexOnTerminal(const std::vector<std::string>& arguments) {
-  UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY));
+  RunOptions options;
+  options.arguments = arguments;
+  options.terminal = true;
+  return runProgram(options);
+}
+
+namespace {
+
+// A pseudo-terminal in raw mode: `master` to read, `terminal` for the program.
+bool openTerminal(UniqueFd& master, UniqueFd& terminal) {
+  master.reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
   if (master.get() < 0 || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0)
-    return Outcome();
-  UniqueFd terminal(open(ptsname(master.get()), O_RDWR | O_NOCTTY));
+    return false;
+  terminal.reset(open(ptsname(master.get()), O_RDWR | O_NOCTTY | O_CLOEXEC));
   termios mode;
-  if (terminal.get() < 0 || tcgetattr(terminal.get(), &mode) != 0) return Outcome();
+  if (terminal.get() < 0 || tcgetattr(terminal.get(), &mode) != 0) return false;
   cfmakeraw(&mode);
-  tcsetattr(terminal.get(), TCSANOW, &mode);
-  pid_t child = startTolvex(arguments, terminal.get());
-  // Read until the child has exited and the terminal holds nothing more.
-  int status = 0;
-  waitpid(child, &status, 0);
+  return tcsetattr(terminal.get(), TCSANOW, &mode) == 0;
+}
+
+// Gives `bytes` to `fd` and closes it; a reader that goes away ends it early.
+void feed(int fd, std::string bytes) {
+  UniqueFd out(fd);
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(out.get(), bytes.data() + done, bytes.size() - done);
+    if (n <= 0) return;
+    done += size_t(n);
+  }
+}
+
+}  // namespace
+
+Outcome runProgram(const RunOptions& options) {
+  // A reader of the input that goes away must not end the test.
+  signal(SIGPIPE, SIG_IGN);
+  UniqueFd reader(-1), writer(-1);
+  int pipeFds[2];
+  if (options.terminal) {
+    if (!openTerminal(reader, writer)) return Outcome();
+  } else {
+    if (!makePipe(pipeFds)) return Outcome();
+    reader.reset(pipeFds[0]);
+    writer.reset(pipeFds[1]);
+  }
+  UniqueFd inputReader(-1), inputWriter(-1);
+  if (options.inputFromPipe) {
+    if (!makePipe(pipeFds)) return Outcome();
+    inputReader.reset(pipeFds[0]);
+    inputWriter.reset(pipeFds[1]);
+  }
+  const int input = inputReader.get();
+  const std::vector<std::string> environment = options.environment;
+  pid_t child = startTolvex(options.arguments, writer.get(), [input, &environment] {
+    if (input >= 0) dup2(input, STDIN_FILENO);
+    for (const std::string& variable : environment) {
+      size_t equals = variable.find('=');
+      setenv(variable.substr(0, equals).c_str(), variable.substr(equals + 1).c_str(), 1);
+    }
+  });
+  writer.reset(-1);
+  inputReader.reset(-1);
+  std::thread feeder;
+  if (options.inputFromPipe) feeder = std::thread(feed, inputWriter.release(), options.input);
   Outcome run;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  fcntl(master.get(), F_SETFL, O_NONBLOCK);
-  char buffer[65536];
-  ssize_t got;
-  while ((got = read(master.get(), buffer, sizeof buffer)) > 0)
-    run.output.append(buffer, size_t(got));
+  if (child > 0) run = collect(child, reader.get(), options.timeoutSeconds);
+  if (feeder.joinable()) feeder.join();
   return run;
 }
 
@@ -159,10 +211,11 @@ bool exists(const std::string& path) {
   return lstat(path.c_str(), &status) == 0;
 }
 
-Outcome collect(pid_t child, int fd) {
+Outcome collect(pid_t child, int fd, int timeoutSeconds) {
   Outcome run;
   char buffer[65536];
   int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   for (bool exited = false;;) {
     pollfd in = {fd, POLLIN, 0};
     if (poll(&in, 1, exited ? 0 : 100) > 0) {
@@ -174,6 +227,10 @@ Outcome collect(pid_t child, int fd) {
     }
     if (exited) break;
     exited = waitpid(child, &status, WNOHANG) == child;
+    if (!exited && timeoutSeconds > 0 && std::chrono::steady_clock::now() > deadline) {
+      kill(child, SIGKILL);
+      run.timedOut = true;
+    }
   }
   if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);

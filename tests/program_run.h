@@ -20,7 +20,26 @@ struct Outcome {
   std::string output;
   int status = -1;  // the exit status, or -1 when the program did not exit normally
   int signal = 0;   // the signal that ended it, if one did
+  bool timedOut = false;  // it did not end in time and was killed
 };
+
+// How to run the program, for runProgram.
+struct RunOptions {
+  std::vector<std::string> arguments;
+  // Added to the program's environment, each "NAME=value".
+  std::vector<std::string> environment;
+  // Standard input: a pipe that is given these bytes and then closed, when `inputFromPipe`;
+  // otherwise /dev/null.
+  bool inputFromPipe = false;
+  std::string input;
+  // Standard output: a terminal in raw mode (no newline translation), or a pipe.
+  bool terminal = false;
+  // When it has not ended after this many seconds (0: no limit), the program is killed.
+  int timeoutSeconds = 0;
+};
+
+// Runs tolvex in the current directory as `options` say and collects all it prints.
+Outcome runProgram(const RunOptions& options);
 
 // The program to run.
 std::string programPath();
@@ -34,8 +53,9 @@ pid_t startTolvex(
 // Reads `readFd` to its end, then waits for `child`.
 Outcome finish(pid_t child, int readFd);
 
-// Reads `fd` until the child has exited and nothing more comes.
-Outcome collect(pid_t child, int fd);
+// Reads `fd` until the child has exited and nothing more comes; kills the child when it
+// has not exited after `timeoutSeconds` (0: waits as long as it takes).
+Outcome collect(pid_t child, int fd, int timeoutSeconds = 0);
 
 // Runs the shell command `command` in the current directory, as a user runs a pipeline,
 // with "$T" naming the program.

@@ -11,7 +11,7 @@
 # A part's counts are read from what it prints: ctest's closing line ("... tests failed out
 # of T", with the cases it skipped), GoogleTest's "[  PASSED  ]" and "[  FAILED  ]" lines,
 # or a line "suite: P passed, F failed" that a part prints for itself; a part that prints
-# none of them counts as one case. A part that fails with no failed case counted (a crash,
+# none of them counts as one case. A line "suite note: ..." is repeated in the summary. A part that fails with no failed case counted (a crash,
 # a build that broke) counts one failure more, so that no failure goes unseen.
 set -uo pipefail
 
@@ -42,7 +42,6 @@ case ${1:-} in
         else if (gtest) print gpassed, gfailed, 0
         else print "", "", ""
       }' "$log")
-    rm -f "$log"
     read -r passed failed skipped <<< "$counts"
     if [ -z "$passed" ]; then
       if [ "$status" = 0 ]; then passed=1 failed=0; else passed=0 failed=1; fi
@@ -51,6 +50,8 @@ case ${1:-} in
       failed=1
     fi
     printf 'ran\t%s\t%s\t%s\t%s\t%s\n' "$name" "$passed" "$failed" "$skipped" "$seconds" >> "$state"
+    sed -n 's/^suite note: \(.*\)/note\t\1/p' "$log" >> "$state"
+    rm -f "$log"
     [ "$failed" = 0 ]
     ;;
   skip)
@@ -66,6 +67,7 @@ case ${1:-} in
         passed += $3; failed += $4
       }
       $1 == "skipped" { printf "  %-44s skipped: %s\n", $2, $3 }
+      $1 == "note" { printf "    %s\n", $2 }
       END {
         printf "%d passed, %d failed\n", passed, failed
         exit failed > 0 ? 1 : 0
