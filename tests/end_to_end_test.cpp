@@ -39,6 +39,59 @@ TEST(EndToEnd, NoArgumentPrintsTheUsage) {
   EXPECT_FALSE(exists("tolvex"));
 }
 
+// Every kind of run shows a terminal the bytes a pipe gets (names here have no control
+// bytes, which a terminal is shown as "?"). On a terminal the usage used to be lost: what
+// gathers for it was written on some ways out of the program and not on others.
+TEST(EndToEnd, ATerminalIsShownWhatAPipeGets) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::string interruptAt;  // the run is interrupted once this is printed
+  };
+  const Case cases[] = {
+      {"no argument", {}, ""},
+      {"a missing file", {"missing.asar"}, ""},
+      {"a directory", {"adir"}, ""},
+      {"a file that is not an archive", {"text.asar"}, ""},
+      {"a malformed header", {"malformed.asar"}, ""},
+      {"a failed extraction", {"broken.asar"}, ""},
+      {"a whole extraction", {"good.asar"}, ""},
+      {"two archives", {"broken.asar", "good.asar"}, ""},
+      {"interrupted while a FIFO waits for a writer", {"good.asar", "fifo"}, "fifo\n"},
+  };
+  ArchiveBuilder good;
+  good.addFile("a.txt", "first");
+  good.addFile("dir/b.bin", repeat("0123456789", 300));
+  const std::string goodArchive = good.build();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string outputs[2];
+    for (bool terminal : {false, true}) {
+      TempDir dir;
+      mkdir("adir", 0777);
+      ASSERT_EQ(0, mkfifo("fifo", 0600));
+      writeFile("text.asar", "not an archive at all");
+      writeFile("malformed.asar", archiveFromHeader("{\"files\":{} x"));
+      writeFile("broken.asar",
+                archiveFromHeader("{\"files\":{\"f\":{\"offset\":\"0\",\"size\":3000}}}", "abc"));
+      writeFile("good.asar", goodArchive);
+      RunOptions options;
+      options.arguments = c.arguments;
+      options.terminal = terminal;
+      options.timeoutSeconds = 20;
+      options.signalWhenPrinted = c.interruptAt;
+      options.signal = SIGINT;
+      Outcome run = runProgram(options);
+      EXPECT_FALSE(run.timedOut);
+      EXPECT_EQ(c.interruptAt.empty() ? 0 : -1, run.status);
+      EXPECT_EQ(c.interruptAt.empty() ? 0 : SIGINT, run.signal);
+      outputs[terminal] = run.output;
+    }
+    EXPECT_EQ(outputs[0], outputs[1]);
+    EXPECT_EQ(banner, outputs[0].substr(0, banner.size()));
+  }
+}
+
 TEST(EndToEnd, NameLineIsTheFinalComponent) {
   TempDir dir;
   // None of these exist, so each name line is followed by the open failure.

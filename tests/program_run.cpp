@@ -168,7 +168,15 @@ Outcome runProgram(const RunOptions& options) {
   std::thread feeder;
   if (options.inputFromPipe) feeder = std::thread(feed, inputWriter.release(), options.input);
   Outcome run;
-  if (child > 0) run = collect(child, reader.get(), options.timeoutSeconds);
+  bool signalled = false;
+  auto watch = [&](const std::string& output) {
+    if (!signalled && !options.signalWhenPrinted.empty() &&
+        output.find(options.signalWhenPrinted) != std::string::npos) {
+      kill(child, options.signal);
+      signalled = true;
+    }
+  };
+  if (child > 0) run = collect(child, reader.get(), options.timeoutSeconds, watch);
   if (feeder.joinable()) feeder.join();
   return run;
 }
@@ -211,7 +219,8 @@ bool exists(const std::string& path) {
   return lstat(path.c_str(), &status) == 0;
 }
 
-Outcome collect(pid_t child, int fd, int timeoutSeconds) {
+Outcome collect(pid_t child, int fd, int timeoutSeconds,
+                const std::function<void(const std::string&)>& watch) {
   Outcome run;
   char buffer[65536];
   int status = 0;
@@ -222,6 +231,7 @@ Outcome collect(pid_t child, int fd, int timeoutSeconds) {
       ssize_t got = read(fd, buffer, sizeof buffer);
       if (got > 0) {
         run.output.append(buffer, size_t(got));
+        if (watch) watch(run.output);
         continue;
       }
     }

@@ -36,6 +36,9 @@ struct RunOptions {
   bool terminal = false;
   // When it has not ended after this many seconds (0: no limit), the program is killed.
   int timeoutSeconds = 0;
+  // Once the output holds this text (when not empty), the program is sent `signal`.
+  std::string signalWhenPrinted;
+  int signal = 0;
 };
 
 // Runs tolvex in the current directory as `options` say and collects all it prints.
@@ -54,8 +57,10 @@ pid_t startTolvex(
 Outcome finish(pid_t child, int readFd);
 
 // Reads `fd` until the child has exited and nothing more comes; kills the child when it
-// has not exited after `timeoutSeconds` (0: waits as long as it takes).
-Outcome collect(pid_t child, int fd, int timeoutSeconds = 0);
+// has not exited after `timeoutSeconds` (0: waits as long as it takes). `watch`, when
+// given, sees the output so far after each piece.
+Outcome collect(pid_t child, int fd, int timeoutSeconds = 0,
+                const std::function<void(const std::string&)>& watch = nullptr);
 
 // Runs the shell command `command` in the current directory, as a user runs a pipeline,
 // with "$T" naming the program.

@@ -40,6 +40,8 @@ void printArchiveName(const std::string& path) {
 }
 
 void openArchive(const std::string& path) {
+  // Opening a FIFO waits for a writer: the name line shows meanwhile, even on a terminal.
+  flushOutput();
   Handle file = openForReading(path);
   bool opened = file.isOpen();
   if (opened && !readsAtPositions(file)) {
