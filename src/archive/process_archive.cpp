@@ -25,6 +25,10 @@
 namespace tolvex {
 
 void processArchive(ByteSource& source, ByteSource* aheadSource) {
+  processArchive(source, aheadSource, nativeFileSystem());
+}
+
+void processArchive(ByteSource& source, ByteSource* aheadSource, FileSystem& files) {
   // The name line shows before a long header is read, even on a terminal.
   flushOutput();
   ArchiveContext context{source, 0, aheadSource};
@@ -39,7 +43,8 @@ void processArchive(ByteSource& source, ByteSource* aheadSource) {
       printLine("Error: Header malformed.");
       return;
     }
-    if (extractTree(context, OUTPUT_ROOT, document.member("files")) || interrupted()) return;
+    if (extractTree(context, OUTPUT_ROOT, document.member("files"), files) || interrupted())
+      return;
   } catch (const std::bad_alloc&) {
     if (interrupted()) return;
   }

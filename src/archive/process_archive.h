@@ -4,6 +4,7 @@
 namespace tolvex {
 
 class ByteSource;
+class FileSystem;
 
 // The directory, relative to the working directory, that every archive is extracted into.
 constexpr char OUTPUT_ROOT[] = "tolvex";
@@ -16,8 +17,10 @@ constexpr char OUTPUT_ROOT[] = "tolvex";
 // archive, or whose header is empty, prints nothing. Owns the parsed tree for the call only.
 // `aheadSource`, when given, reads the same archive for a second thread that copies files
 // ahead of the walk; what is printed and made is the same either way. When the program is
-// interrupted, the extraction winds down and nothing more is printed for the archive.
+// interrupted, the extraction winds down and nothing more is printed for the archive. The
+// tree is made through `files`, the system's own file system unless given.
 void processArchive(ByteSource& source, ByteSource* aheadSource = nullptr);
+void processArchive(ByteSource& source, ByteSource* aheadSource, FileSystem& files);
 
 }  // namespace tolvex
 
