@@ -29,6 +29,11 @@ class OutputCapture final : public ConsoleSink {
     std::lock_guard<std::mutex> lock(mutex_);
     return text_;
   }
+  // What has been written so far, without writing out what the console gathers.
+  std::string written() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return text_;
+  }
   // How many writes that took.
   int writes() {
     std::lock_guard<std::mutex> lock(mutex_);

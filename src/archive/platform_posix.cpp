@@ -206,9 +206,10 @@ int64_t readAt(const Handle& file, char* buffer, size_t count, uint64_t position
 
 int64_t readStream(const Handle& stream, char* buffer, size_t count) {
   for (;;) {
+    // An interrupt that came before the read would not cut its wait short.
+    if (interrupted()) return -1;
     ssize_t n = read(fd(stream), buffer, count);
     if (n >= 0 || errno != EINTR) return n;
-    if (interrupted()) return -1;
   }
 }
 

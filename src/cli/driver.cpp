@@ -41,7 +41,9 @@ void printArchiveName(const std::string& path) {
 
 void openArchive(const std::string& path) {
   // Opening a FIFO waits for a writer: the name line shows meanwhile, even on a terminal.
+  // An interrupt that came while it was written must not be left to wait with it.
   flushOutput();
+  if (interrupted()) return;
   Handle file = openForReading(path);
   bool opened = file.isOpen();
   if (opened && !readsAtPositions(file)) {

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "json/json_parser.h"
 
 namespace tolvex {
 namespace {
@@ -161,6 +164,113 @@ TEST(JsonDocument, MemberNeedsAnObjectRoot) {
   document.root = object;
   EXPECT_EQ(trueValue(), &document.member("files"));
   EXPECT_EQ(undefinedValue(), &document.member("file"));
+}
+
+// `value` written without spaces, objects in their key order: the text it was parsed from
+// when that was written so.
+std::string canonical(const JsonValue& value) {
+  switch (value.kind) {
+    case JsonKind::Null:
+      return "null";
+    case JsonKind::Boolean:
+      return static_cast<const JsonBoolean&>(value).value ? "true" : "false";
+    case JsonKind::Number:
+      return std::to_string(static_cast<const JsonNumber&>(value).payload);
+    case JsonKind::String:
+      return "\"" + std::string(static_cast<const JsonString&>(value).text()) + "\"";
+    case JsonKind::Array: {
+      const auto& array = static_cast<const JsonArray&>(value);
+      std::string text = "[";
+      for (size_t i = 0; i < array.elementCount(); ++i)
+        text += (i ? "," : "") + canonical(array.element(i));
+      return text + "]";
+    }
+    case JsonKind::Object: {
+      const auto& object = static_cast<const JsonObject&>(value);
+      std::string text = "{";
+      for (uint32_t i = 0; i < object.memberCount(); ++i)
+        text += (i ? ",\"" : "\"") + std::string(object.memberKey(i)) + "\":" +
+                canonical(object.memberValue(i));
+      return text + "}";
+    }
+    case JsonKind::Undefined:
+      break;
+  }
+  return "?";
+}
+
+std::string numbers(size_t count, size_t first) {
+  std::string text = "[";
+  for (size_t i = 0; i < count; ++i)
+    text += (i ? "," : "") + std::to_string(first + i);
+  return text + "]";
+}
+
+// A document keeps its values in blocks, one after the other; a value made where one block
+// ends must not reach into the next, nor into memory that is not the document's. Arrays
+// and objects of every size end at every offset around the first block's end (64 KiB,
+// 4,096 cells), then more values follow. A block a few bytes short used to corrupt the heap
+// only for documents whose values ended near its end.
+TEST(JsonDocument, ValuesEndingAroundABlockBoundaryStayWhole) {
+  for (size_t cells = 4080; cells <= 4100; ++cells) {
+    for (size_t members = 0; members <= 3; ++members) {
+      std::string object = "{";
+      for (size_t m = 0; m < members; ++m)
+        object += (m ? ",\"k" : "\"k") + std::to_string(m) + "\":" + numbers(m, 7);
+      object += "}";
+      const std::string text =
+          "[" + numbers(cells, 0) + "," + object + "," + numbers(3, 1) + ",\"end\"]";
+      SCOPED_TRACE(std::to_string(cells) + " cells, " + std::to_string(members) + " members");
+      JsonDocument document;
+      ASSERT_TRUE(parseDocument(text, document));
+      ASSERT_EQ(text, canonical(*document.root));
+    }
+  }
+}
+
+// A random document of nested arrays and objects (keys in order, values of every kind),
+// written canonically, of about `budget` values.
+std::string randomDocument(std::mt19937& random, int depth, size_t& budget) {
+  uint32_t pick = random() % 10;
+  if (depth > 12 || budget == 0 || pick < 4) {
+    if (budget > 0) --budget;
+    switch (random() % 5) {
+      case 0:
+        return "null";
+      case 1:
+        return random() % 2 ? "true" : "false";
+      case 2:
+        return "\"" + std::string(random() % 40, char('a' + random() % 26)) + "\"";
+      default:
+        return std::to_string(random() % 4294967296u);
+    }
+  }
+  size_t count = random() % (random() % 8 == 0 ? 3000 : 12);
+  std::string text = pick < 7 ? "[" : "{";
+  for (size_t i = 0; i < count && budget > 0; ++i) {
+    if (i > 0) text += ",";
+    if (pick >= 7) {
+      char key[16];
+      std::snprintf(key, sizeof key, "\"k%06zu\":", i);
+      text += key;
+    }
+    text += randomDocument(random, depth + 1, budget);
+  }
+  return text + (pick < 7 ? "]" : "}");
+}
+
+// Random documents, from a fixed seed, read back as they were written: every value is where
+// the parse put it, whatever block it landed in.
+TEST(JsonDocument, RandomDocumentsReadBackWhole) {
+  std::mt19937 random(0xB10C5);
+  for (int i = 0; i < 300; ++i) {
+    size_t budget = 1 + random() % 30000;
+    const std::string text = randomDocument(random, 0, budget);
+    SCOPED_TRACE("document " + std::to_string(i));
+    JsonDocument document;
+    ASSERT_TRUE(parseDocument(text, document));
+    ASSERT_EQ(text, canonical(*document.root));
+  }
 }
 
 }  // namespace
