@@ -250,7 +250,7 @@ std::string randomDocument(std::mt19937& random, int depth, size_t& budget) {
   for (size_t i = 0; i < count && budget > 0; ++i) {
     if (i > 0) text += ",";
     if (pick >= 7) {
-      char key[16];
+      char key[32];
       std::snprintf(key, sizeof key, "\"k%06zu\":", i);
       text += key;
     }
