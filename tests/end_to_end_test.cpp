@@ -531,7 +531,7 @@ int waitAtMost(pid_t child, int seconds) {
 
 // A second Ctrl-C ends the program at once, even while it waits to write to a terminal
 // that no one reads. It used to take the second one as the first.
-TEST(EndToEnd, SecondInterruptEndsTheProgramWhileItsOutputIsBlocked) {
+TEST(EndToEnd, InterruptTwiceEndsTheProgramWhileItsOutputIsBlocked) {
   TempDir dir;
   writeArchiveWithLargeFile("many.asar", "a", 10, 4000);  // more lines than a terminal holds
   UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY));
@@ -550,7 +550,7 @@ TEST(EndToEnd, SecondInterruptEndsTheProgramWhileItsOutputIsBlocked) {
 
 // A hang-up that whoever started tolvex ignores (`trap '' HUP`, nohup) stays ignored: the
 // run goes on to its end. It used to be handled all the same.
-TEST(EndToEnd, SignalIgnoredByWhoStartedItStaysIgnored) {
+TEST(EndToEnd, InterruptIgnoredByWhoStartedItStaysIgnored) {
   TempDir dir;
   writeArchiveWithLargeFile("many.asar", "a", 10, 2000);
   int pipeFds[2];
