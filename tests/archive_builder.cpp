@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "json/json_parser.h"
+
 namespace tolvex {
 namespace {
 
@@ -152,23 +154,6 @@ void appendHeader(const Node& directory, uint64_t& offset, std::string& text) {
 }
 
 template <class Node>
-JsonObject* filesObject(const Node& directory, uint64_t& offset) {
-  Owned<JsonObject> object(JsonObject::make());
-  for (const auto& [key, node] : directory.children) {
-    Owned<JsonObject> entry(JsonObject::make());
-    if (node.isFile) {
-      entry->addMember("offset", JsonString::make(std::to_string(offset)));
-      entry->addMember("size", new JsonNumber(NumberForm::Unsigned, node.size));
-      offset += node.size;
-    } else {
-      entry->addMember("files", filesObject(node, offset));
-    }
-    object->addMember(key, entry.release());
-  }
-  return object.release();
-}
-
-template <class Node>
 bool writeData(const Node& directory, const Sink& sink) {
   for (const auto& [key, node] : directory.children) {
     bool ok = !node.isFile              ? writeData(node, sink)
@@ -188,9 +173,9 @@ std::string ArchiveBuilder::headerText() const {
   return text + '}';
 }
 
-Owned<JsonObject> ArchiveBuilder::filesValue() const {
-  uint64_t offset = 0;
-  return Owned<JsonObject>(filesObject(root_, offset));
+const JsonValue& ArchiveBuilder::filesValue(JsonDocument& document) const {
+  parseDocument(headerText(), document);
+  return document.member("files");
 }
 
 std::string ArchiveBuilder::build() const {

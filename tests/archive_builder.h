@@ -45,8 +45,9 @@ class ArchiveBuilder {
   bool addTree(const std::string& directory);
 
   std::string headerText() const;
-  // The header's "files" value as the JSON parser builds it from headerText().
-  Owned<JsonObject> filesValue() const;
+  // The header's "files" value as the JSON parser builds it from headerText(), held by
+  // `document`.
+  const JsonValue& filesValue(JsonDocument& document) const;
   // The whole archive in memory.
   std::string build() const;
   // The whole archive written to `archivePath`, file contents streamed; false on failure.

@@ -2,51 +2,42 @@
 #define TOLVEX_TESTS_TREE_VALUES_H_
 
 #include <cstdint>
-#include <cstring>
+#include <cstdio>
 #include <initializer_list>
 #include <string>
 #include <utility>
 
-#include "json/json_value.h"
+#include "archive_builder.h"
 
 namespace tolvex {
 
-// Header trees written by hand, as the JSON parser would build them. Each function
-// returns a new value owned by the caller; object() takes ownership of its members'
-// values.
+// Header trees written by hand, as JSON text for the parser: each function returns the text
+// of one value. object() writes its members in the order given, as a header may.
 
-inline JsonValue* text(const std::string& bytes) {
-  return JsonString::make(bytes);
+inline std::string text(const std::string& bytes) {
+  return jsonQuoted(bytes);
 }
 
-inline JsonValue* unsignedNumber(uint64_t value) {
-  return new JsonNumber(NumberForm::Unsigned, value);
+inline std::string unsignedNumber(uint64_t value) {
+  return std::to_string(value);
 }
 
-inline JsonValue* signedNumber(int64_t value) {
-  return new JsonNumber(NumberForm::Signed, static_cast<uint64_t>(value));
-}
-
-inline JsonValue* realNumber(double value) {
-  uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  return new JsonNumber(NumberForm::Real, bits);
-}
-
-inline JsonObject* object(std::initializer_list<std::pair<std::string, JsonValue*>> members) {
-  JsonObject* result = JsonObject::make();
+inline std::string object(std::initializer_list<std::pair<std::string, std::string>> members) {
+  std::string result = "{";
   for (const auto& [key, value] : members)
-    if (!result->addMember(key, value)) value->release();
-  return result;
+    result += (result.size() > 1 ? "," : "") + jsonQuoted(key) + ":" + value;
+  return result + "}";
 }
 
-inline JsonObject* fileEntry(const std::string& offset, JsonValue* size) {
+inline std::string fileEntry(const std::string& offset, const std::string& size) {
   return object({{"offset", text(offset)}, {"size", size}});
 }
 
-inline JsonObject* directoryEntry(JsonValue* files) {
+inline std::string directoryEntry(const std::string& files) {
   return object({{"files", files}});
 }
+
+const std::string emptyArray = "[]";
 
 }  // namespace tolvex
 

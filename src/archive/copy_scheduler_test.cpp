@@ -45,13 +45,14 @@ struct Outcome {
 // thread or two, and returns what was printed and left.
 Outcome extract(const ArchiveBuilder& builder, bool twoThreads, FileSystem& files) {
   const std::string archive = builder.build();
-  Owned<JsonObject> tree = builder.filesValue();
+  JsonDocument document;
+  const JsonValue& tree = builder.filesValue(document);
   MemoryByteSource source(archive);
   MemoryByteSource ahead(archive);
   ArchiveContext context{source, 0, twoThreads ? &ahead : nullptr};
   EXPECT_NE("", readHeader(context));
   OutputCapture output;
-  bool ok = extractTree(context, "tolvex", *tree, files);
+  bool ok = extractTree(context, "tolvex", tree, files);
   return {output.text(), ok, snapshotTree("tolvex")};
 }
 
@@ -350,14 +351,15 @@ TEST(CopyScheduler, LinesOffATerminalAreWrittenWhileLaterFilesAreCopied) {
     SCOPED_TRACE(twoThreads ? "two threads" : "one thread");
     TempDir dir;
     const std::string archive = builder.build();
-    Owned<JsonObject> tree = builder.filesValue();
+    JsonDocument document;
+  const JsonValue& tree = builder.filesValue(document);
     MemoryByteSource source(archive);
     MemoryByteSource ahead(archive);
     ArchiveContext context{source, 0, twoThreads ? &ahead : nullptr};
     ASSERT_NE("", readHeader(context));
     OutputCapture output;
     WaitsForALine files(output, "b", "Extracting tolvex/a (5) . OK\n");
-    EXPECT_TRUE(extractTree(context, "tolvex", *tree, files));
+    EXPECT_TRUE(extractTree(context, "tolvex", tree, files));
     EXPECT_TRUE(files.sawLine);
   }
 }

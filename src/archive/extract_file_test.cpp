@@ -25,6 +25,7 @@
 #include "archive/output_directory.h"
 #include "archive/platform.h"
 #include "archive_builder.h"
+#include "json/json_parser.h"
 #include "forwarding_file_system.h"
 #include "memory_byte_source.h"
 #include "output_capture.h"
@@ -93,17 +94,16 @@ class ExtractFileTest : public ::testing::Test {
     return {output.text(), ok};
   }
 
-  Result extract(ByteSource& source, uint32_t dataBase, const std::string& offset,
-                 const JsonValue& size, const std::string& name = "f", bool rootUsable = true,
+  Result extract(ByteSource& source, uint32_t dataBase, uint64_t offset, uint32_t size,
+                 const std::string& name = "f", bool rootUsable = true,
                  FileSystem& files = nativeFileSystem()) {
-    Owned<JsonString> offsetValue(JsonString::make(offset));
-    return extractTasks(source, dataBase, {fileTask(name, "tolvex/" + name, *offsetValue, size)},
-                        rootUsable, files);
+    return extractTasks(source, dataBase, {{name, "tolvex/" + name, offset, size}}, rootUsable,
+                        files);
   }
 
   // An archive file holding `data` as its data region (base 20), read through a
   // FileByteSource.
-  Result extractFromFile(const std::string& data, const std::string& offset, const JsonValue& size,
+  Result extractFromFile(const std::string& data, uint64_t offset, uint32_t size,
                          const std::string& name = "f") {
     writeFile("archive", archiveFromHeader("{}", data));
     Handle file = openForReading("archive");
@@ -128,8 +128,8 @@ TEST_F(ExtractFileTest, PrintsOneMarkPerChunk) {
   const std::string data = "0123456789" + pattern(3000) + "trailing";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.count);
-    JsonNumber size(NumberForm::Unsigned, c.count);
-    Result result = extractFromFile(data, "10", size);
+    const uint32_t size = c.count;
+    Result result = extractFromFile(data, 10, size);
     EXPECT_EQ(c.line, result.line);
     EXPECT_TRUE(result.ok);
     EXPECT_EQ(pattern(c.count), readFile("tolvex/f"));
@@ -153,8 +153,8 @@ TEST_F(ExtractFileTest, CopiesEntriesOfManyPieces) {
     MemoryByteSource fromMemory(archive);
     for (ByteSource* source :
          {static_cast<ByteSource*>(&fromFile), static_cast<ByteSource*>(&fromMemory)}) {
-      JsonNumber size(NumberForm::Unsigned, count);
-      Result result = extract(*source, 20, "10", size);
+      const uint32_t size = count;
+      Result result = extract(*source, 20, 10, size);
       EXPECT_TRUE(line == result.line);
       EXPECT_TRUE(result.ok);
       EXPECT_TRUE(pattern(count) == readFile("tolvex/f"));
@@ -186,8 +186,8 @@ TEST_F(ExtractFileTest, ShortOrFailingArchiveKeepsWholeChunksBeforeIt) {
     SCOPED_TRACE(c.name);
     MemoryByteSource source(archiveFromHeader("{}", pattern(c.dataLength)));
     source.failFrom = c.failFrom == never ? never : 20 + c.failFrom;
-    JsonNumber size(NumberForm::Unsigned, c.count);
-    Result result = extract(source, 20, "0", size);
+    const uint32_t size = c.count;
+    Result result = extract(source, 20, 0, size);
     EXPECT_TRUE("Extracting tolvex/f (" + std::to_string(c.count) + ") " +
                     std::string(c.kept / 1024, '.') + "> NG\n" ==
                 result.line);
@@ -198,15 +198,15 @@ TEST_F(ExtractFileTest, ShortOrFailingArchiveKeepsWholeChunksBeforeIt) {
 
 TEST_F(ExtractFileTest, NegativeSizeCopiesUntilArchiveRunsShort) {
   FileSizeCap cap(1 << 20);
-  JsonNumber size(NumberForm::Signed, static_cast<uint64_t>(int64_t{-1}));
-  Result result = extractFromFile(pattern(2500), "0", size);
+  const uint32_t size = 4294967295u;  // what a size of -1 counts
+  Result result = extractFromFile(pattern(2500), 0, size);
   EXPECT_EQ("Extracting tolvex/f (4294967295) ..> NG\n", result.line);
   EXPECT_EQ(pattern(2048), readFile("tolvex/f"));
 }
 
 TEST_F(ExtractFileTest, RealSizeOf2To32IsAnEmptyFile) {
-  JsonNumber size(NumberForm::Real, 0x41F0000000000000);  // 4294967296.0
-  Result result = extractFromFile(pattern(10), "0", size);
+  const uint32_t size = 0;  // what a size of 4294967296.0 counts
+  Result result = extractFromFile(pattern(10), 0, size);
   EXPECT_EQ("Extracting tolvex/f (0)  OK\n", result.line);
   EXPECT_TRUE(result.ok);
   EXPECT_EQ("", readFile("tolvex/f"));
@@ -218,8 +218,8 @@ TEST_F(ExtractFileTest, ReplacesExistingFileWithANewOne) {
   writeFile("outside", "an older and much longer content");
   ASSERT_EQ(0, chmod("outside", 0600));
   ASSERT_EQ(0, link("outside", "tolvex/f"));
-  JsonNumber size(NumberForm::Unsigned, 3);
-  Result result = extractFromFile("abc", "0", size);
+  const uint32_t size = 3;
+  Result result = extractFromFile("abc", 0, size);
   EXPECT_EQ("Extracting tolvex/f (3) . OK\n", result.line);
   EXPECT_EQ("abc", readFile("tolvex/f"));
   EXPECT_EQ("an older and much longer content", readFile("outside"));
@@ -246,19 +246,18 @@ TEST_F(ExtractFileTest, ArchiveReplacedByItsOwnEntryStaysReadable) {
 // These positions used to be read from wherever the archive stream last stood.
 TEST_F(ExtractFileTest, UnreachablePositionReadsNothing) {
   struct Case {
-    const char* offset;
+    uint64_t offset;
     uint32_t count;
     const char* line;
   };
   const Case cases[] = {
-      {"9223372036854775808", 5, "Extracting tolvex/f (5) > NG\n"},   // beyond off_t
-      {"18446744073709551615", 5, "Extracting tolvex/f (5) > NG\n"},  // base + offset > 2^64-1
-      {"-1", 5, "Extracting tolvex/f (5) > NG\n"},
-      {"18446744073709551615", 0, "Extracting tolvex/f (0)  OK\n"},
+      {9223372036854775808u, 5, "Extracting tolvex/f (5) > NG\n"},   // beyond off_t
+      {18446744073709551615u, 5, "Extracting tolvex/f (5) > NG\n"},  // base + offset > 2^64-1
+      {18446744073709551615u, 0, "Extracting tolvex/f (0)  OK\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.offset);
-    JsonNumber size(NumberForm::Unsigned, c.count);
+    const uint32_t size = c.count;
     Result result = extractFromFile(pattern(100), c.offset, size);
     EXPECT_EQ(c.line, result.line);
     EXPECT_EQ("", readFile("tolvex/f"));
@@ -266,16 +265,16 @@ TEST_F(ExtractFileTest, UnreachablePositionReadsNothing) {
 }
 
 TEST_F(ExtractFileTest, FileThatCannotBeCreated) {
-  JsonNumber size(NumberForm::Unsigned, 3);
+  const uint32_t size = 3;
   MemoryByteSource source(archiveFromHeader("{}", "abc"));
   // The directory on the way could not be made.
-  Result result = extract(source, 20, "0", size, "x", false);
+  Result result = extract(source, 20, 0, size, "x", false);
   EXPECT_EQ("Extracting tolvex/x o NG\n", result.line);
   EXPECT_FALSE(result.ok);
   EXPECT_EQ(0u, source.readCalls);
   // A directory stands where the file should go.
   mkdir("tolvex/d", 0777);
-  result = extract(source, 20, "0", size, "d");
+  result = extract(source, 20, 0, size, "d");
   EXPECT_EQ("Extracting tolvex/d o NG\n", result.line);
 }
 
@@ -290,10 +289,10 @@ TEST_F(ExtractFileTest, LeavesPlantedLinksAndSpecialFilesAlone) {
   ASSERT_EQ(0, mkfifo("tolvex/read-fifo", 0666));
   UniqueFd reader(open("tolvex/read-fifo", O_RDONLY | O_NONBLOCK));
   ASSERT_LE(0, reader.get());
-  JsonNumber size(NumberForm::Unsigned, 3);
+  const uint32_t size = 3;
   for (const char* name : {"link", "dangling", "fifo", "read-fifo"}) {
     SCOPED_TRACE(name);
-    Result result = extractFromFile("abc", "0", size, name);
+    Result result = extractFromFile("abc", 0, size, name);
     EXPECT_EQ(std::string("Extracting tolvex/") + name + " o NG\n", result.line);
     EXPECT_FALSE(result.ok);
   }
@@ -309,8 +308,8 @@ TEST_F(ExtractFileTest, LeavesPlantedLinksAndSpecialFilesAlone) {
 }
 
 TEST_F(ExtractFileTest, NameWithControlBytesIsPrintedAsIsOffTerminal) {
-  JsonNumber size(NumberForm::Unsigned, 1);
-  Result result = extractFromFile("a", "0", size, "b\x1b\n");
+  const uint32_t size = 1;
+  Result result = extractFromFile("a", 0, size, "b\x1b\n");
   EXPECT_EQ("Extracting tolvex/b\x1b\n (1) . OK\n", result.line);
 }
 
@@ -362,8 +361,8 @@ TEST_F(ExtractFileTest, MarksCountWhatTheFileHoldsWhenItRefusesBytes) {
         FileByteSource fileSource(file);
         MemoryByteSource memorySource(readFile("archive"));
         ByteSource& source = fromFile ? static_cast<ByteSource&>(fileSource) : memorySource;
-        JsonNumber size(NumberForm::Unsigned, c.count);
-        return extract(source, 20, "0", size).line;
+        const uint32_t size = c.count;
+        return extract(source, 20, 0, size).line;
       });
       EXPECT_EQ("Extracting tolvex/f (" + std::to_string(c.count) + ") " +
                     std::string(c.marks, '.') + "< NG\n",
@@ -376,8 +375,8 @@ TEST_F(ExtractFileTest, MarksCountWhatTheFileHoldsWhenItRefusesBytes) {
 TEST_F(ExtractFileTest, FailedCloseFailsEntry) {
   FailingCloseFiles files("f");
   MemoryByteSource source(archiveFromHeader("{}", pattern(3000)));
-  JsonNumber size(NumberForm::Unsigned, 3000);
-  Result result = extract(source, 20, "0", size, "f", true, files);
+  const uint32_t size = 3000;
+  Result result = extract(source, 20, 0, size, "f", true, files);
   EXPECT_EQ("Extracting tolvex/f (3000) ...< NG\n", result.line);
   EXPECT_FALSE(result.ok);
 }
@@ -401,8 +400,8 @@ TEST_F(ExtractFileTest, ReadsEntriesBeyond2And4GiB) {
   };
   for (const Case& c : {Case{0, "first"}, Case{beyond2GiB, "third"}, Case{beyond4GiB, "fourth"}}) {
     SCOPED_TRACE(c.contents);
-    JsonNumber size(NumberForm::Unsigned, std::strlen(c.contents));
-    Result result = extract(source, 20, std::to_string(c.offset), size);
+    const uint32_t size = std::strlen(c.contents);
+    Result result = extract(source, 20, c.offset, size);
     EXPECT_TRUE(result.ok) << result.line;
     EXPECT_EQ(c.contents, readFile("tolvex/f"));
   }
@@ -444,48 +443,44 @@ TEST(OffsetFromText, ReadsLikeStrtoull) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    Owned<JsonString> offset(JsonString::make(c.text));
-    EXPECT_EQ(c.offset, offsetFromText(*offset));
+    JsonDocument offset;
+    ASSERT_TRUE(parseDocument(jsonQuoted(c.text), offset));
+    EXPECT_EQ(c.offset, offsetFromText(*offset.root));
   }
 }
 
+// Sizes in every form a header's number takes, as the parser reads them.
 TEST(CountFromSize, TakesLow32BitsByForm) {
   struct Case {
-    const char* name;
-    NumberForm form;
-    uint64_t payload;
+    const char* size;
     uint32_t count;
   };
-  auto real = [](double value) {
-    uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-  };
-  const double infinity = std::numeric_limits<double>::infinity();
   const Case cases[] = {
-      {"Real 10.9", NumberForm::Real, real(10.9), 10},
-      {"Real -0.5", NumberForm::Real, real(-0.5), 4294967295u},
-      {"Real -1.0", NumberForm::Real, real(-1.0), 4294967295u},
-      {"Real 1e30", NumberForm::Real, real(1e30), 0},
-      {"Real infinity", NumberForm::Real, real(infinity), 0},
-      {"Real -infinity", NumberForm::Real, real(-infinity), 0},
-      {"Real NaN", NumberForm::Real, real(std::nan("")), 0},
-      {"Real 4294967296.0", NumberForm::Real, real(4294967296.0), 0},
-      {"Real 4294967296.5", NumberForm::Real, real(4294967296.5), 0},
-      {"Real 4294967297.0", NumberForm::Real, real(4294967297.0), 1},
-      {"Real 2^63", NumberForm::Real, real(9223372036854775808.0), 0},
-      {"Real -2^63 - 1", NumberForm::Real, real(-9223372036854777856.0), 0},
-      {"Real -(2^63 - 2^10)", NumberForm::Real, real(-9223372036854774784.0), 1024},
-      {"Unsigned 5e9", NumberForm::Unsigned, 5000000000u, 705032704},
-      {"Unsigned 2^64-1", NumberForm::Unsigned, 18446744073709551615u, 4294967295u},
-      {"Signed -1", NumberForm::Signed, 18446744073709551615u, 4294967295u},
-      {"Signed -2", NumberForm::Signed, 18446744073709551614u, 4294967294u},
-      {"Signed 3000", NumberForm::Signed, 3000, 3000},
+      {"10.9", 10},
+      {"-0.5", 4294967295u},
+      {"-1.0", 4294967295u},
+      {"1.0e30", 0},
+      {"1.0e400", 0},  // infinity
+      {"-1.0e400", 0},
+      {"1e30", 1073741824},  // an integer: 10^30 modulo 2^64
+      {"4294967296.0", 0},
+      {"4294967296.5", 0},
+      {"4294967297.0", 1},
+      {"9223372036854775808.0", 0},   // 2^63
+      {"-9223372036854777856.0", 0},  // below -2^63
+      {"-9223372036854774784.0", 1024},
+      {"5e9", 705032704},
+      {"4294967295e1", 4294967286u},
+      {"-1", 4294967295u},
+      {"-2", 4294967294u},
+      {"-0", 0},
+      {"3000", 3000},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    JsonNumber size(c.form, c.payload);
-    EXPECT_EQ(c.count, countFromSize(size));
+    SCOPED_TRACE(c.size);
+    JsonDocument size;
+    ASSERT_TRUE(parseDocument(c.size, size));
+    EXPECT_EQ(c.count, countFromSize(*size.root));
   }
 }
 

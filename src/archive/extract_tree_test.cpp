@@ -16,6 +16,7 @@
 
 #include "archive/header_prefix.h"
 #include "archive/windows_names.h"
+#include "json/json_parser.h"
 #include "archive_builder.h"
 #include "forwarding_file_system.h"
 #include "memory_byte_source.h"
@@ -73,13 +74,15 @@ class ExtractTreeTest : public ::testing::TestWithParam<bool> {
   }
 
   Result walk(const ArchiveBuilder& builder) {
-    return walk(builder.build(), *builder.filesValue());
+    JsonDocument document;
+    return walk(builder.build(), builder.filesValue(document));
   }
 
-  // Walks a tree written by hand; its offsets count into `data`.
-  Result walkValue(JsonValue* files, const std::string& data = "abcdef") {
-    Owned<JsonValue> owned(files);
-    return walk(archiveFromHeader("{}", data), *owned);
+  // Walks a tree written by hand (its JSON text); its offsets count into `data`.
+  Result walkValue(const std::string& files, const std::string& data = "abcdef") {
+    JsonDocument document;
+    EXPECT_TRUE(parseDocument(files, document)) << files;
+    return walk(archiveFromHeader("{}", data), *document.root);
   }
 
   TempDir dir_;
@@ -122,7 +125,7 @@ TEST_P(ExtractTreeTest, VisitsKeysInByteOrderDepthFirst) {
 }
 
 TEST_P(ExtractTreeTest, MakesNothingForANodeThatIsNotAnObject) {
-  Result result = walkValue(new JsonArray);
+  Result result = walkValue(emptyArray);
   EXPECT_TRUE(result.ok);
   EXPECT_EQ("", result.output);
   EXPECT_EQ(std::set<std::string>{}, listTree("."));
@@ -140,13 +143,13 @@ TEST_P(ExtractTreeTest, PassesOverMembersThatAreNotEntries) {
   Result result = walkValue(object({
       {"number", unsignedNumber(1)},
       {"string", text("x")},
-      {"array", new JsonArray},
-      {"true", trueValue()},
-      {"null", nullValue()},
+      {"array", emptyArray},
+      {"true", "true"},
+      {"null", "null"},
       {"size only", object({{"size", unsignedNumber(1)}})},
       {"numeric offset", object({{"offset", unsignedNumber(0)}, {"size", unsignedNumber(1)}})},
       {"string size", object({{"offset", text("0")}, {"size", text("1")}})},
-      {"files array", directoryEntry(new JsonArray)},
+      {"files array", directoryEntry(emptyArray)},
       {"file with files",
        object({{"offset", text("1")},
                {"size", unsignedNumber(2)},
@@ -191,8 +194,8 @@ TEST_P(ExtractTreeTest, RefusesUnsafeKeysAndTouchesNothingOutside) {
       SCOPED_TRACE((asFile ? "file " : "directory ") + key);
       std::filesystem::remove_all("tolvex");
       writeFile("sentinel", "unmodified");
-      JsonValue* entry =
-          asFile ? static_cast<JsonValue*>(fileEntry("0", unsignedNumber(3)))
+      std::string entry =
+          asFile ? fileEntry("0", unsignedNumber(3))
                  : directoryEntry(object({{"sentinel", fileEntry("0", unsignedNumber(3))}}));
       Result result = walkValue(object({{key, entry}, {"zz", fileEntry("0", unsignedNumber(1))}}));
       EXPECT_FALSE(result.ok);
@@ -206,7 +209,7 @@ TEST_P(ExtractTreeTest, RefusesUnsafeKeysAndTouchesNothingOutside) {
 TEST_P(ExtractTreeTest, PassesOverUnsafeKeysThatMakeNothing) {
   Result result = walkValue(object({
       {"", unsignedNumber(5)},
-      {"..", directoryEntry(new JsonArray)},
+      {"..", directoryEntry(emptyArray)},
       {"a/b", object({{"size", unsignedNumber(1)}})},
       {"ok", fileEntry("0", unsignedNumber(2))},
   }));
@@ -229,13 +232,16 @@ TEST_P(ExtractTreeTest, RefusesNamesTheFileSystemDoesNotTake) {
     for (bool asFile : {true, false}) {
       SCOPED_TRACE((asFile ? "file " : "directory ") + key);
       std::filesystem::remove_all("tolvex");
-      JsonValue* entry = asFile
-                             ? static_cast<JsonValue*>(fileEntry("0", unsignedNumber(3)))
-                             : directoryEntry(object({{"x", fileEntry("0", unsignedNumber(3))}}));
-      Owned<JsonValue> files(object({{"0k", fileEntry("0", unsignedNumber(1))},
-                                     {key, entry},
-                                     {"zz", fileEntry("0", unsignedNumber(1))}}));
-      Result result = walkArchive(archiveFromHeader("{}", "abcdef"), *files, GetParam(), windows);
+      std::string entry = asFile
+                              ? fileEntry("0", unsignedNumber(3))
+                              : directoryEntry(object({{"x", fileEntry("0", unsignedNumber(3))}}));
+      JsonDocument files;
+      ASSERT_TRUE(parseDocument(object({{"0k", fileEntry("0", unsignedNumber(1))},
+                                        {key, entry},
+                                        {"zz", fileEntry("0", unsignedNumber(1))}}),
+                                files));
+      Result result =
+          walkArchive(archiveFromHeader("{}", "abcdef"), *files.root, GetParam(), windows);
       EXPECT_FALSE(result.ok);
       EXPECT_EQ("Extracting tolvex/0k (1) . OK\nExtracting tolvex/" + key + " o NG\n",
                 result.output);
@@ -310,7 +316,8 @@ ArchiveBuilder mixedTree() {
 TEST(ExtractTreeAhead, MatchesOneByOneCopyingWhereverItFails) {
   ArchiveBuilder builder = mixedTree();
   const std::string archive = builder.build();
-  Owned<JsonObject> files = builder.filesValue();
+  JsonDocument filesDocument;
+  const JsonValue& files = builder.filesValue(filesDocument);
   size_t dataStart = archive.size() - 1;
   while (dataStart > 0 && archive.size() - dataStart < 50000 && archive[dataStart - 1] != ' ')
     --dataStart;  // somewhere in the data region; only cuts below matter
@@ -343,7 +350,7 @@ TEST(ExtractTreeAhead, MatchesOneByOneCopyingWhereverItFails) {
     for (bool twoThreads : {false, true}) {
       TempDir dir;
       damage.plant();
-      results[twoThreads] = walkArchive(kept, *files, twoThreads);
+      results[twoThreads] = walkArchive(kept, files, twoThreads);
       trees[twoThreads] = snapshot();
     }
     EXPECT_EQ(results[0].ok, results[1].ok);
@@ -358,10 +365,18 @@ TEST(ExtractTreeAhead, MatchesOneByOneCopyingWhereverItFails) {
 TEST(ExtractTreeAhead, MatchesOneByOneCopyingAtRefusedNamesAndReadErrors) {
   ArchiveBuilder builder = mixedTree();
   const std::string archive = builder.build();
-  Owned<JsonObject> files = builder.filesValue();
-  Owned<JsonObject> unsafe = builder.filesValue();
-  unsafe->addMember("zz", directoryEntry(object({{"..", fileEntry("0", unsignedNumber(1))},
-                                                 {"later", fileEntry("0", unsignedNumber(1))}})));
+  JsonDocument filesDocument;
+  const JsonValue& files = builder.filesValue(filesDocument);
+  // The same tree with a directory "zz" after the rest, holding an unsafe name.
+  const std::string header = builder.headerText();
+  JsonDocument unsafeDocument;
+  ASSERT_TRUE(parseDocument(
+      header.substr(0, header.size() - 2) + ",\"zz\":" +
+          directoryEntry(object({{"..", fileEntry("0", unsignedNumber(1))},
+                                 {"later", fileEntry("0", unsignedNumber(1))}})) +
+          "}}",
+      unsafeDocument));
+  const JsonValue& unsafe = unsafeDocument.member("files");
   for (uint64_t failFrom : {UINT64_MAX, uint64_t(archive.size() - 20000)}) {
     std::map<std::string, std::string> trees[2];
     Result results[2];
@@ -373,7 +388,7 @@ TEST(ExtractTreeAhead, MatchesOneByOneCopyingAtRefusedNamesAndReadErrors) {
       ArchiveContext context{source, 0, twoThreads ? &ahead : nullptr};
       ASSERT_NE("", readHeader(context));
       OutputCapture output;
-      bool ok = extractTree(context, "tolvex", failFrom == UINT64_MAX ? *unsafe : *files);
+      bool ok = extractTree(context, "tolvex", failFrom == UINT64_MAX ? unsafe : files);
       results[twoThreads] = {output.text(), ok};
       trees[twoThreads] = snapshot();
     }

@@ -388,7 +388,8 @@ TEST(WindowsExtraction, FoldedNamesGiveTheOneByOneOutcome) {
     Tree tree = c.tree;
     tree["0"] = "file:" + slow;
     const std::string archive = builder.build();
-    Owned<JsonObject> filesValue = builder.filesValue();
+    JsonDocument document;
+    const JsonValue& filesValue = builder.filesValue(document);
     for (int round = 0; round < 10; ++round) {
       TempDir dir;
       MemoryByteSource source(archive);
@@ -396,7 +397,7 @@ TEST(WindowsExtraction, FoldedNamesGiveTheOneByOneOutcome) {
       ArchiveContext context{source, 0, round > 0 ? &ahead : nullptr};
       ASSERT_NE("", readHeader(context));
       OutputCapture output;
-      extractTree(context, "tolvex", *filesValue, files);
+      extractTree(context, "tolvex", filesValue, files);
       ASSERT_EQ("Extracting tolvex/0 (3000) ... OK\n" + c.output, output.text())
           << "round " << round;
       ASSERT_EQ(tree, readTree("tolvex")) << "round " << round;

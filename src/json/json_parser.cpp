@@ -161,6 +161,15 @@ class Parser {
   bool array(JsonCell& slot);
   bool object(JsonCell& slot);
   bool string(JsonCell& slot);
+  bool null(JsonCell& slot) { return null(skipWhitespace(position_), slot); }
+  bool boolean(JsonCell& slot) {
+    size_t at = skipWhitespace(position_);
+    return boolean(at, "false", 5, slot) || boolean(at, "true", 4, slot);
+  }
+  bool number(JsonCell& slot) {
+    size_t at = skipWhitespace(position_);
+    return at < size_ && number(at, slot);
+  }
 
   // How much of the text has been recognised.
   size_t position() const { return position_; }
@@ -256,20 +265,6 @@ bool Parser::value(JsonCell& slot) {
 }
 
 bool Parser::number(size_t at, JsonCell& slot) {
-  // Most numbers of a header are sizes and offsets: up to 19 digits, the first not 0, and
-  // no fraction or exponent. Those are read here; the rest as readNumber reads them.
-  const size_t limit = size_ - at > 19 ? at + 19 : size_;
-  size_t end = at;
-  uint64_t value = 0;
-  while (end < limit && unsigned(text_[end] - '0') <= 9)
-    value = value * 10 + unsigned(text_[end++] - '0');
-  const char after = end < size_ ? text_[end] : ' ';
-  if (end > at && text_[at] != '0' && unsigned(after - '0') > 9 && after != '.' &&
-      after != 'e' && after != 'E') {
-    JsonDocument::makeNumber(slot, NumberForm::Unsigned, value > UINT32_MAX ? UINT32_MAX : value);
-    position_ = end;
-    return true;
-  }
   std::string_view rest(text_ + at, size_ - at);
   NumberForm form;
   uint64_t payload;
@@ -421,36 +416,53 @@ bool Parser::closeObject(size_t begin, JsonCell& slot) {
   return true;
 }
 
-// Runs `attempt` on a copy of `text` in a document of its own and hands its value on as a
-// value of its own, cutting from `text` what the attempt recognised.
-bool parseAlone(std::string_view& text, JsonValue*& slot, bool (Parser::*attempt)(JsonCell&)) {
-  JsonDocument scratch;
-  char* copy = scratch.placeText(text.size());
-  if (!text.empty()) std::memcpy(copy, text.data(), text.size());
-  Parser parser(scratch);
-  JsonCell value;
-  bool ok = (parser.*attempt)(value);
-  if (ok) slot = copyOf(*reinterpret_cast<const JsonValue*>(value.bytes));
-  text.remove_prefix(parser.position());
-  return ok;
+// Runs `attempt` on a copy of `text` that `document` keeps; its value, when it succeeds,
+// becomes the root. Cuts from `text` what the attempt recognised.
+bool parseAlone(std::string_view& text, JsonDocument& document,
+                bool (Parser::*attempt)(JsonCell&)) {
+  try {
+    char* copy = document.placeText(text.size());
+    if (!text.empty()) std::memcpy(copy, text.data(), text.size());
+    Parser parser(document);
+    JsonCell value;
+    bool ok = (parser.*attempt)(value);
+    if (ok) document.setRoot(value);
+    text.remove_prefix(parser.position());
+    return ok;
+  } catch (const std::bad_alloc&) {
+    document.reset();
+    return false;
+  }
 }
 
 }  // namespace
 
-bool parseString(std::string_view& text, JsonValue*& slot) {
-  return parseAlone(text, slot, &Parser::string);
+bool parseNull(std::string_view& text, JsonDocument& document) {
+  return parseAlone(text, document, &Parser::null);
 }
 
-bool parseArray(std::string_view& text, JsonValue*& slot) {
-  return parseAlone(text, slot, &Parser::array);
+bool parseBool(std::string_view& text, JsonDocument& document) {
+  return parseAlone(text, document, &Parser::boolean);
 }
 
-bool parseObject(std::string_view& text, JsonValue*& slot) {
-  return parseAlone(text, slot, &Parser::object);
+bool parseNumber(std::string_view& text, JsonDocument& document) {
+  return parseAlone(text, document, &Parser::number);
 }
 
-bool parseValue(std::string_view& text, JsonValue*& slot) {
-  return parseAlone(text, slot, &Parser::value);
+bool parseString(std::string_view& text, JsonDocument& document) {
+  return parseAlone(text, document, &Parser::string);
+}
+
+bool parseArray(std::string_view& text, JsonDocument& document) {
+  return parseAlone(text, document, &Parser::array);
+}
+
+bool parseObject(std::string_view& text, JsonDocument& document) {
+  return parseAlone(text, document, &Parser::object);
+}
+
+bool parseValue(std::string_view& text, JsonDocument& document) {
+  return parseAlone(text, document, &Parser::value);
 }
 
 bool parseDocument(JsonDocument& document) {

@@ -16,23 +16,11 @@ bool isDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// True when `text` holds `word` at `position`.
-bool hasWordAt(std::string_view text, size_t position, std::string_view word) {
-  return text.size() - position >= word.size() && text.compare(position, word.size(), word) == 0;
-}
-
 // The end of the run of digits that starts at `position`.
 size_t endOfDigits(std::string_view text, size_t position) {
   while (position < text.size() && isDigit(text[position]))
     ++position;
   return position;
-}
-
-// Stores `value` and cuts the text through index `end` (exclusive).
-bool succeed(std::string_view& text, JsonValue*& slot, JsonValue* value, size_t end) {
-  slot = value;
-  text.remove_prefix(end);
-  return true;
 }
 
 // The positions of one number's pieces in the text; `end` is one past its last byte.
@@ -214,19 +202,6 @@ double scaleByTens(double value, int32_t exponent) {
   return negative ? -result : result;
 }
 
-bool parseNull(std::string_view& text, JsonValue*& slot) {
-  size_t p = firstNonWhitespace(text);
-  if (!hasWordAt(text, p, "null")) return false;
-  return succeed(text, slot, nullValue(), p + 4);
-}
-
-bool parseBool(std::string_view& text, JsonValue*& slot) {
-  size_t p = firstNonWhitespace(text);
-  if (hasWordAt(text, p, "false")) return succeed(text, slot, falseValue(), p + 5);
-  if (hasWordAt(text, p, "true")) return succeed(text, slot, trueValue(), p + 4);
-  return false;
-}
-
 bool readNumber(std::string_view& text, NumberForm& form, uint64_t& payload) {
   const size_t start = firstNonWhitespace(text);
   // Most numbers of a header are short unsigned integers: up to 19 digits, nothing after.
@@ -269,14 +244,6 @@ bool readNumber(std::string_view& text, NumberForm& form, uint64_t& payload) {
     payload = scaleIntegerByTens(saturatedDecimal(integerDigits, UINT32_MAX), number.exponent);
   }
   text.remove_prefix(number.end);
-  return true;
-}
-
-bool parseNumber(std::string_view& text, JsonValue*& slot) {
-  NumberForm form;
-  uint64_t payload;
-  if (!readNumber(text, form, payload)) return false;
-  slot = new JsonNumber(form, payload);
   return true;
 }
 

@@ -7,33 +7,35 @@
 #include <random>
 #include <string>
 
+#include "json/json_parser.h"
 #include "json/json_value.h"
 
 namespace tolvex {
 namespace {
 
-using Recogniser = bool (*)(std::string_view&, JsonValue*&);
+using Recogniser = bool (*)(std::string_view&, JsonDocument&);
 
-// Runs a recogniser on `input`; returns its result and fills what it stored and left.
-bool run(Recogniser recognise, const std::string& input, JsonValue*& slot, std::string& left) {
+// Runs a recogniser on `input` into `document`; returns its result and what it left.
+bool run(Recogniser recognise, const std::string& input, JsonDocument& document,
+         std::string& left) {
   std::string_view text(input);
-  bool ok = recognise(text, slot);
+  bool ok = recognise(text, document);
   left = std::string(text);
   return ok;
 }
 
-TEST(ParseNullAndBool, StoreSharedValuesAndCutTheirWord) {
+TEST(ParseNullAndBool, MakeTheirValueAndCutTheirWord) {
   struct Case {
     Recogniser recognise;
     std::string input;
-    JsonValue* value;  // null when the recogniser must fail
+    const char* value;  // "null", "false", "true", or null when the recogniser must fail
     std::string left;
   };
   const Case cases[] = {
-      {parseNull, "null", nullValue(), ""},
-      {parseNull, " \t\r\nnull", nullValue(), ""},
-      {parseNull, "nullx", nullValue(), "x"},
-      {parseNull, "null ,", nullValue(), " ,"},
+      {parseNull, "null", "null", ""},
+      {parseNull, " \t\r\nnull", "null", ""},
+      {parseNull, "nullx", "null", "x"},
+      {parseNull, "null ,", "null", " ,"},
       {parseNull, "Null", nullptr, ""},
       {parseNull, "NULL", nullptr, ""},
       {parseNull, "nul", nullptr, ""},
@@ -42,11 +44,11 @@ TEST(ParseNullAndBool, StoreSharedValuesAndCutTheirWord) {
       {parseNull, std::string("\0null", 5), nullptr, ""},
       {parseNull, "", nullptr, ""},
       {parseNull, "  ", nullptr, ""},
-      {parseBool, "false", falseValue(), ""},
-      {parseBool, "true", trueValue(), ""},
-      {parseBool, "\n true]", trueValue(), "]"},
-      {parseBool, "truefalse", trueValue(), "false"},
-      {parseBool, "falsetrue", falseValue(), "true"},
+      {parseBool, "false", "false", ""},
+      {parseBool, "true", "true", ""},
+      {parseBool, "\n true]", "true", "]"},
+      {parseBool, "truefalse", "true", "false"},
+      {parseBool, "falsetrue", "false", "true"},
       {parseBool, "True", nullptr, ""},
       {parseBool, "FALSE", nullptr, ""},
       {parseBool, "fals", nullptr, ""},
@@ -55,12 +57,23 @@ TEST(ParseNullAndBool, StoreSharedValuesAndCutTheirWord) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.input);
-    JsonValue* slot = undefinedValue();
+    JsonDocument document;
     std::string left;
-    bool ok = run(c.recognise, c.input, slot, left);
+    bool ok = run(c.recognise, c.input, document, left);
     EXPECT_EQ(c.value != nullptr, ok);
-    EXPECT_EQ(c.value != nullptr ? c.value : undefinedValue(), slot);
     EXPECT_EQ(c.value != nullptr ? c.left : c.input, left);
+    if (c.value == nullptr) {
+      EXPECT_EQ(nullptr, document.root);
+      continue;
+    }
+    ASSERT_NE(nullptr, document.root);
+    const std::string value = c.value;
+    if (value == "null") {
+      EXPECT_EQ(JsonKind::Null, document.root->kind);
+    } else {
+      ASSERT_EQ(JsonKind::Boolean, document.root->kind);
+      EXPECT_EQ(value == "true", static_cast<const JsonBoolean*>(document.root)->value);
+    }
   }
 }
 
@@ -77,12 +90,11 @@ const uint64_t negativeInfinity = 0xFFF0000000000000u;
 void expectNumbers(const std::vector<NumberCase>& cases) {
   for (const NumberCase& c : cases) {
     SCOPED_TRACE(c.input.substr(0, 60));
-    JsonValue* slot = nullptr;
+    JsonDocument document;
     std::string left;
-    ASSERT_TRUE(run(parseNumber, c.input, slot, left));
-    Owned<JsonValue> owned(slot);
-    ASSERT_EQ(JsonKind::Number, slot->kind);
-    const auto& number = static_cast<const JsonNumber&>(*slot);
+    ASSERT_TRUE(run(parseNumber, c.input, document, left));
+    ASSERT_EQ(JsonKind::Number, document.root->kind);
+    const auto& number = static_cast<const JsonNumber&>(*document.root);
     EXPECT_EQ(c.form, number.form);
     EXPECT_EQ(c.payload, number.payload) << std::hex << "0x" << number.payload;
     EXPECT_EQ(c.left, left);
@@ -216,10 +228,10 @@ TEST(ParseNumber, MalformedNumbersLeaveTheTextAlone) {
   for (const std::string input : {"-", "+1", "- 1", ".5", "1.", "1.e5", "1e", "1E+", "1e-", "--1",
                                   "-a", "", " ", "\f1", "x1", "1.E5", "0.e1", "1e+-1"}) {
     SCOPED_TRACE(input);
-    JsonValue* slot = undefinedValue();
+    JsonDocument document;
     std::string left;
-    EXPECT_FALSE(run(parseNumber, input, slot, left));
-    EXPECT_EQ(undefinedValue(), slot);
+    EXPECT_FALSE(run(parseNumber, input, document, left));
+    EXPECT_EQ(nullptr, document.root);
     EXPECT_EQ(input, left);
   }
 }

@@ -12,6 +12,12 @@
 namespace tolvex {
 namespace {
 
+// The root of `text` parsed into `document`, which must succeed.
+const JsonValue& parsed(const std::string& text, JsonDocument& document) {
+  EXPECT_TRUE(parseDocument(text, document)) << text;
+  return document.root != nullptr ? *document.root : *undefinedValue();
+}
+
 std::vector<std::string> keysOf(const JsonObject& object) {
   std::vector<std::string> keys;
   for (uint32_t i = 0; i < object.memberCount(); ++i)
@@ -20,150 +26,61 @@ std::vector<std::string> keysOf(const JsonObject& object) {
 }
 
 TEST(JsonObject, OrdersKeysByUnsignedBytes) {
-  Owned<JsonObject> object(JsonObject::make());
-  for (const char* key : {"b", "a", "B", "", "ab", "\xC3\xA9", "z", "a\x7F"})
-    EXPECT_TRUE(object->addMember(key, nullValue()));
+  JsonDocument document;
+  const auto& object = static_cast<const JsonObject&>(parsed(
+      "{\"b\":0,\"a\":0,\"B\":0,\"\":0,\"ab\":0,\"\xC3\xA9\":0,\"z\":0,\"a\x7F\":0}", document));
   const std::vector<std::string> expected = {"", "B", "a", "ab", "a\x7F", "b", "z", "\xC3\xA9"};
-  EXPECT_EQ(expected, keysOf(*object));
+  EXPECT_EQ(expected, keysOf(object));
 }
 
 TEST(JsonObject, KeysAreCountedBytes) {
-  Owned<JsonObject> object(JsonObject::make());
-  Owned<JsonString> first(JsonString::make("first"));
-  Owned<JsonString> second(JsonString::make("second"));
-  ASSERT_TRUE(object->addMember(std::string("a\0b", 3), first.release()));
-  ASSERT_TRUE(object->addMember(std::string("a\0c", 3), second.release()));
-  ASSERT_EQ(2u, object->memberCount());
-  EXPECT_EQ(std::string("a\0b", 3), object->memberKey(0));
+  JsonDocument document;
+  const auto& object = static_cast<const JsonObject&>(
+      parsed("{\"a\\u0000c\":\"second\",\"a\\u0000b\":\"first\"}", document));
+  ASSERT_EQ(2u, object.memberCount());
+  EXPECT_EQ(std::string("a\0b", 3), object.memberKey(0));
   EXPECT_EQ("second",
-            static_cast<const JsonString&>(object->member(std::string("a\0c", 3))).text());
-  EXPECT_EQ(undefinedValue(), &object->member("a"));
+            static_cast<const JsonString&>(object.member(std::string("a\0c", 3))).text());
+  EXPECT_EQ(undefinedValue(), &object.member("a"));
 }
 
-TEST(JsonObject, FirstValueForAKeyStays) {
-  Owned<JsonObject> object(JsonObject::make());
-  Owned<JsonNumber> first(new JsonNumber(NumberForm::Unsigned, 1));
-  const JsonValue* kept = first.get();
-  ASSERT_TRUE(object->addMember("a", first.release()));
-  Owned<JsonNumber> second(new JsonNumber(NumberForm::Unsigned, 2));
-  EXPECT_FALSE(object->addMember("a", second.get()));  // still ours: released by `second`
-  EXPECT_EQ(1u, object->memberCount());
-  EXPECT_EQ(kept, &object->member("a"));
-}
-
-TEST(JsonObject, MissingMemberIsTheSharedUndefinedValue) {
-  Owned<JsonObject> object(JsonObject::make());
-  EXPECT_EQ(0u, object->memberCount());
-  EXPECT_EQ(undefinedValue(), &object->member("files"));
-  object->addMember("a", trueValue());
-  EXPECT_EQ(undefinedValue(), &object->member("b"));
-  EXPECT_EQ(undefinedValue(), &object->member(""));
-  EXPECT_EQ(JsonKind::Undefined, object->member("b").kind);
-  EXPECT_EQ(1u, object->memberCount());
-}
-
-TEST(JsonObject, PositionalAccessFollowsInsertions) {
-  Owned<JsonObject> object(JsonObject::make());
-  object->addMember("m", trueValue());
-  object->addMember("x", falseValue());
-  EXPECT_EQ("x", object->memberKey(1));
-  object->addMember("a", nullValue());  // shifts every position by one
-  EXPECT_EQ("m", object->memberKey(1));
-  EXPECT_EQ(trueValue(), &object->memberValue(1));
-  EXPECT_EQ("a", object->memberKey(0));  // backwards after forwards
-  EXPECT_EQ(falseValue(), &object->memberValue(2));
-  EXPECT_EQ("", object->memberKey(3));
-  EXPECT_EQ(undefinedValue(), &object->memberValue(3));
-}
-
-// An object made in one go keeps those members in a run; later ones merge in by key.
-TEST(JsonObject, MembersAddedAfterMakingMergeInKeyOrder) {
-  const JsonObject::Entry entries[] = {{"b", new JsonNumber(NumberForm::Unsigned, 2)},
-                                       {"d", new JsonNumber(NumberForm::Unsigned, 4)},
-                                       {"f", new JsonNumber(NumberForm::Unsigned, 6)}};
-  Owned<JsonObject> object(JsonObject::make(entries, 3));
-  for (const char* key : {"g", "a", "e", "c"})
-    EXPECT_TRUE(object->addMember(key, JsonString::make(key)));
-  Owned<JsonValue> refused(JsonString::make("second d"));
-  EXPECT_FALSE(object->addMember("d", refused.get()));
-  Owned<JsonValue> refusedToo(JsonString::make("second e"));
-  EXPECT_FALSE(object->addMember("e", refusedToo.get()));
-  EXPECT_EQ((std::vector<std::string>{"a", "b", "c", "d", "e", "f", "g"}), keysOf(*object));
-  EXPECT_EQ("e", object->memberKey(4));
-  EXPECT_EQ(entries[1].value, &object->memberValue(3));
-  EXPECT_EQ(entries[0].value, &object->member("b"));
-  EXPECT_EQ("c", static_cast<const JsonString&>(object->member("c")).text());
-  EXPECT_EQ(undefinedValue(), &object->member("bb"));
-}
-
-TEST(JsonObject, ManyMembersInReverseOrder) {
-  Owned<JsonObject> object(JsonObject::make());
-  const uint32_t count = 100000;
-  for (uint32_t i = count; i-- > 0;) {
-    char key[16];
-    std::snprintf(key, sizeof key, "%08u", i);
-    object->addMember(key, new JsonNumber(NumberForm::Unsigned, i));
-  }
-  ASSERT_EQ(count, object->memberCount());
-  for (uint32_t i = 0; i < count; ++i) {
-    const JsonValue& value = object->memberValue(i);
-    ASSERT_EQ(i, static_cast<const JsonNumber&>(value).unsignedValue());
-  }
-}
-
-TEST(JsonArray, AppendedElementsStayInOrder) {
-  Owned<JsonArray> array(new JsonArray(std::vector<JsonValue*>{JsonString::make("0"),
-                                                               JsonString::make("1"),
-                                                               JsonString::make("2")}));
-  for (uint64_t i = 3; i < 100; ++i)
-    array->append(new JsonNumber(NumberForm::Unsigned, i));
-  ASSERT_EQ(100u, array->elementCount());
-  EXPECT_EQ("2", static_cast<const JsonString&>(array->element(2)).text());
-  for (uint64_t i = 3; i < 100; ++i)
-    ASSERT_EQ(i, static_cast<const JsonNumber&>(array->element(i)).unsignedValue());
-}
-
-TEST(JsonRelease, SharedInstancesSurviveRelease) {
-  Owned<JsonArray> array(new JsonArray);
-  for (int i = 0; i < 3; ++i)
-    array->append(nullValue());
-  array.reset();
-  for (JsonValue* shared :
-       std::vector<JsonValue*>{undefinedValue(), nullValue(), falseValue(), trueValue()}) {
-    shared->release();
-    shared->release();
-  }
-  EXPECT_EQ(JsonKind::Null, nullValue()->kind);
-  EXPECT_EQ(JsonKind::Undefined, undefinedValue()->kind);
-  EXPECT_EQ(0, falseValue()->value);
-  EXPECT_EQ(1, trueValue()->value);
-  EXPECT_EQ(nullValue(), nullValue());
+TEST(JsonObject, WhatIsNotThereIsTheSharedUndefinedValue) {
+  JsonDocument document;
+  const auto& object = static_cast<const JsonObject&>(parsed("{\"m\":true}", document));
+  EXPECT_EQ(undefinedValue(), &object.member("files"));
+  EXPECT_EQ(undefinedValue(), &object.member(""));
+  EXPECT_EQ(JsonKind::Undefined, object.member("n").kind);
+  EXPECT_EQ("m", object.memberKey(0));
+  EXPECT_EQ("", object.memberKey(1));
+  EXPECT_EQ(undefinedValue(), &object.memberValue(1));
+  JsonDocument empty;
+  EXPECT_EQ(0u, static_cast<const JsonObject&>(parsed("{}", empty)).memberCount());
 }
 
 TEST(JsonNumber, PayloadReadsInEveryForm) {
-  JsonNumber real(NumberForm::Real, 0xBFF8000000000000u);
+  JsonDocument document;
+  const auto& numbers = static_cast<const JsonArray&>(parsed("[-1.5,-2,4294967295]", document));
+  const auto& real = static_cast<const JsonNumber&>(numbers.element(0));
   EXPECT_EQ(-1.5, real.realValue());
-  JsonNumber negative(NumberForm::Signed, 0xFFFFFFFFFFFFFFFEu);
+  const auto& negative = static_cast<const JsonNumber&>(numbers.element(1));
   EXPECT_EQ(-2, negative.signedValue());
   EXPECT_EQ(0xFFFFFFFFFFFFFFFEu, negative.unsignedValue());
+  EXPECT_EQ(4294967295u, static_cast<const JsonNumber&>(numbers.element(2)).unsignedValue());
 }
 
 TEST(JsonDocument, MemberNeedsAnObjectRoot) {
   JsonDocument document;
   EXPECT_EQ(undefinedValue(), &document.member("files"));
-  document.root = new JsonArray;
-  EXPECT_EQ(undefinedValue(), &document.member("files"));
+  for (const char* text : {"[]", "\"files\"", "null"}) {
+    parsed(text, document);
+    EXPECT_EQ(undefinedValue(), &document.member("files")) << text;
+  }
+  parsed("{\"files\":true}", document);
+  EXPECT_EQ(JsonKind::Boolean, document.member("files").kind);
+  EXPECT_EQ(undefinedValue(), &document.member("file"));
   document.reset();
   EXPECT_EQ(nullptr, document.root);
-  document.root = JsonString::make("files");
   EXPECT_EQ(undefinedValue(), &document.member("files"));
-  document.reset();
-
-  JsonObject* object = JsonObject::make();
-  object->addMember("files", trueValue());
-  document.root = object;
-  EXPECT_EQ(trueValue(), &document.member("files"));
-  EXPECT_EQ(undefinedValue(), &document.member("file"));
 }
 
 // `value` written without spaces, objects in their key order: the text it was parsed from
