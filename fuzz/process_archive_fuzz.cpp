@@ -19,7 +19,7 @@
 #include <set>
 #include <string>
 
-#include "archive/console.h"
+#include "console/console.h"
 #include "archive/process_archive.h"
 #include "cli/driver.h"
 #include "disk_tree.h"

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <string>
 
-#include "archive/console.h"
+#include "console/console.h"
 
 namespace tolvex {
 

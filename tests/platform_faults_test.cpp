@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "archive/byte_source.h"
-#include "archive/platform.h"
+#include "platform/platform.h"
 #include "archive/process_archive.h"
-#include "archive/console.h"
+#include "console/console.h"
 #include "disk_tree.h"
 #include "fault_scenarios.h"
 #include "faulty_platform.h"

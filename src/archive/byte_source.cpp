@@ -5,7 +5,7 @@
 #include <limits>
 #include <new>
 
-#include "archive/platform.h"
+#include "platform/platform.h"
 
 namespace tolvex {
 namespace {

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "archive/platform.h"
+#include "platform/platform.h"
 #include "temp_dir.h"
 #include "test_files.h"
 

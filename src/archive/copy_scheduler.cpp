@@ -10,8 +10,8 @@
 #include <utility>
 
 #include "archive/byte_source.h"
-#include "archive/console.h"
-#include "archive/platform.h"
+#include "console/console.h"
+#include "platform/platform.h"
 
 namespace tolvex {
 namespace {

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "archive/byte_source.h"
-#include "archive/platform.h"
+#include "platform/platform.h"
 #include "json/json_value.h"
 
 namespace tolvex {

@@ -23,7 +23,7 @@
 #include "archive/byte_source.h"
 #include "archive/copy_scheduler.h"
 #include "archive/output_directory.h"
-#include "archive/platform.h"
+#include "platform/platform.h"
 #include "archive_builder.h"
 #include "json/json_parser.h"
 #include "forwarding_file_system.h"

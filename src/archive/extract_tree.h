@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "archive/platform.h"
+#include "platform/platform.h"
 
 namespace tolvex {
 

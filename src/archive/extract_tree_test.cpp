@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "archive/header_prefix.h"
-#include "archive/windows_names.h"
+#include "platform/windows_names.h"
 #include "json/json_parser.h"
 #include "archive_builder.h"
 #include "forwarding_file_system.h"

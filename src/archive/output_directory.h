@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/platform.h"
+#include "platform/platform.h"
 
 namespace tolvex {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "archive/platform.h"
+#include "platform/platform.h"
 #include "temp_dir.h"
 
 namespace tolvex {

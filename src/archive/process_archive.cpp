@@ -15,10 +15,10 @@
 #include <new>
 
 #include "archive/byte_source.h"
-#include "archive/console.h"
+#include "console/console.h"
 #include "archive/extract_tree.h"
 #include "archive/header_prefix.h"
-#include "archive/platform.h"
+#include "platform/platform.h"
 #include "json/json_parser.h"
 #include "json/json_value.h"
 

@@ -1,7 +1,7 @@
 #ifndef TOLVEX_ARCHIVE_STREAM_SPOOL_H_
 #define TOLVEX_ARCHIVE_STREAM_SPOOL_H_
 
-#include "archive/platform.h"
+#include "platform/platform.h"
 
 namespace tolvex {
 

@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "archive/byte_source.h"
-#include "archive/console.h"
-#include "archive/platform.h"
+#include "console/console.h"
+#include "platform/platform.h"
 #include "archive/process_archive.h"
 #include "archive/stream_spool.h"
 

@@ -3,7 +3,7 @@
 
 #include <new>
 
-#include "archive/platform.h"
+#include "platform/platform.h"
 #include "cli/driver.h"
 
 int main(int argc, char** argv) {

@@ -1,4 +1,4 @@
-#include "archive/windows_names.h"
+#include "platform/windows_names.h"
 
 #include <gtest/gtest.h>
 
@@ -79,6 +79,40 @@ TEST(IsWindowsFileName, RefusesWhatWindowsWouldMisread) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(c.taken, isWindowsFileName(c.name));
+  }
+}
+
+// Reparse points cannot be made here, nor under Wine (it follows Unix links as if they were
+// not there): the rule that refuses them is checked on the attributes Windows reports.
+TEST(WindowsNodeKind, RefusesLinksAndDevicesButNotDataInAFilter) {
+  constexpr uint32_t reparse = 0x400;    // FILE_ATTRIBUTE_REPARSE_POINT
+  constexpr uint32_t directory = 0x10;   // FILE_ATTRIBUTE_DIRECTORY
+  struct Case {
+    const char* name;
+    uint32_t attributes;
+    uint32_t tag;
+    NodeKind kind;
+  };
+  const Case cases[] = {
+      {"file", 0x20 /* FILE_ATTRIBUTE_ARCHIVE */, 0, NodeKind::RegularFile},
+      {"directory", directory, 0, NodeKind::Directory},
+      {"symbolic link to a file", reparse, 0xA000000C, NodeKind::Other},
+      {"symbolic link to a directory", reparse | directory, 0xA000000C,
+       NodeKind::Other},
+      {"junction", reparse | directory, 0xA0000003, NodeKind::Other},
+      {"a Linux link made by WSL", reparse, 0xA000001D, NodeKind::Other},
+      {"socket", reparse, 0x80000023, NodeKind::Other},
+      {"app alias", reparse, 0x8000001B, NodeKind::Other},
+      {"unknown tag", reparse | directory, 0x00001234, NodeKind::Other},
+      {"device", 0x40 /* FILE_ATTRIBUTE_DEVICE */, 0, NodeKind::Other},
+      {"deduplicated file", reparse, 0x80000013, NodeKind::RegularFile},
+      {"compressed system file", reparse, 0x80000017, NodeKind::RegularFile},
+      {"file in the cloud", reparse, 0x9000001A, NodeKind::RegularFile},
+      {"directory in the cloud", reparse | directory, 0x9000601A, NodeKind::Directory},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.kind, windowsNodeKind(c.attributes, c.tag));
   }
 }
 

@@ -1,5 +1,5 @@
-#ifndef TOLVEX_ARCHIVE_PLATFORM_H_
-#define TOLVEX_ARCHIVE_PLATFORM_H_
+#ifndef TOLVEX_PLATFORM_PLATFORM_H_
+#define TOLVEX_PLATFORM_PLATFORM_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -162,4 +162,4 @@ void endByInterrupt();
 
 }  // namespace tolvex
 
-#endif  // TOLVEX_ARCHIVE_PLATFORM_H_
+#endif  // TOLVEX_PLATFORM_PLATFORM_H_

@@ -1,4 +1,4 @@
-#include "archive/console.h"
+#include "console/console.h"
 
 #include <gtest/gtest.h>
 
@@ -26,32 +26,6 @@ TEST(PrintName, ShowsControlBytesAsQuestionMarksOnATerminal) {
   OutputCapture output(true);
   printName(hostileName);
   EXPECT_EQ("a?]0;x?b??c\xC3\xA9??", output.text());
-}
-
-// Each ill-formed piece is one '?' per maximal subpart: the lead byte with the continuation
-// bytes that still fit a valid sequence, or a single byte when none do.
-TEST(TerminalText, KeepsValidUtf8AndShowsControlsAndIllFormedBytesAsQuestionMarks) {
-  struct Case {
-    const char* name;
-    std::string text;
-    std::string shown;
-  };
-  const Case cases[] = {
-      {"C0 controls, NUL and DEL", std::string("\x1B[2J\0\x1F~\x7F", 8), "?[2J??~?"},
-      {"C1: first, CSI, last", "\xC2\x80|\xC2\x9B|\xC2\x9F", "?|?|?"},
-      {"U+00A0, 2, 3 and 4 bytes", "\xC2\xA0\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80",
-       "\xC2\xA0\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80"},
-      {"U+D7FF, U+E000, U+10FFFF", "\xED\x9F\xBF\xEE\x80\x80\xF4\x8F\xBF\xBF",
-       "\xED\x9F\xBF\xEE\x80\x80\xF4\x8F\xBF\xBF"},
-      {"bytes that never start a sequence", "a\x80\xBF\xC0\xC1\xF5\xFFz", "a??????z"},
-      {"overlong forms", "\xC0\x80\xE0\x9F\xBF\xF0\x8F\xBF\xBF", "?????????"},
-      {"a surrogate, beyond U+10FFFF", "\xED\xA0\x80\xF4\x90\x80\x80", "???????"},
-      {"cut sequences", "\xE4\xB8x\xF0\x9F\xC3\xA9\xF0\x9F\x98", "?x?\xC3\xA9?"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.shown, terminalText(c.text));
-  }
 }
 
 // Off a terminal a line is written whole once it ends, and each line at once.

@@ -1,38 +1,40 @@
-#include "archive/windows_names.h"
+#include "platform/windows_names.h"
 
 #include <cstddef>
 #include <cstdint>
+
+#include "platform/utf8.h"
 
 namespace tolvex {
 namespace {
 
 constexpr size_t longestName = 255;  // UTF-16 code units
 
-// Decodes the well-formed UTF-8 sequence at the front of `text` into `codePoint` and
-// returns its length, or 0 when the bytes there are not one (overlong forms, surrogates
-// and values above U+10FFFF included).
-size_t decodeUtf8(std::string_view text, uint32_t& codePoint) {
-  auto byte = [&text](size_t i) { return static_cast<unsigned char>(text[i]); };
-  unsigned char lead = byte(0);
-  if (lead < 0x80) {
-    codePoint = lead;
-    return 1;
+// The file attributes that decide what a node is, by their values in the Windows SDK.
+constexpr uint32_t directoryAttribute = 0x10;      // FILE_ATTRIBUTE_DIRECTORY
+constexpr uint32_t deviceAttribute = 0x40;         // FILE_ATTRIBUTE_DEVICE
+constexpr uint32_t reparsePointAttribute = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
+
+// A reparse tag whose point stands for a name elsewhere (IsReparseTagNameSurrogate).
+bool isNameSurrogate(uint32_t tag) {
+  return (tag & 0x20000000) != 0;
+}
+
+// Reparse points that stand in for data: hierarchical storage (two tags), single instance
+// storage, deduplication, the overlay that compresses system files, files in the cloud
+// (one tag with sixteen variants) and projected file systems.
+bool isDataReparseTag(uint32_t tag) {
+  switch (tag) {
+    case 0xC0000004:  // HSM
+    case 0x80000006:  // HSM2
+    case 0x80000007:  // SIS
+    case 0x80000013:  // DEDUP
+    case 0x80000017:  // WOF
+    case 0x9000001C:  // PROJFS
+      return true;
+    default:
+      return (tag & 0xFFFF0FFF) == 0x9000001A;  // CLOUD, CLOUD_1 to CLOUD_F
   }
-  size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
-                  : lead >= 0xE0 && lead <= 0xEF ? 3
-                  : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                 : 0;
-  if (length == 0 || text.size() < length) return 0;
-  codePoint = lead & (0xFF >> (length + 1));
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-    codePoint = codePoint << 6 | (byte(i) & 0x3F);
-  }
-  static const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (codePoint < smallest[length] || codePoint > 0x10FFFF ||
-      (codePoint >= 0xD800 && codePoint <= 0xDFFF))
-    return 0;
-  return length;
 }
 
 bool isForbiddenCharacter(uint32_t codePoint) {
@@ -77,13 +79,21 @@ bool isWindowsFileName(std::string_view name) {
   if (name.empty() || name.back() == '.' || name.back() == ' ') return false;
   size_t codeUnits = 0;
   for (std::string_view rest = name; !rest.empty();) {
-    uint32_t codePoint = 0;
-    size_t length = decodeUtf8(rest, codePoint);
-    if (length == 0 || isForbiddenCharacter(codePoint)) return false;
-    codeUnits += codePoint > 0xFFFF ? 2 : 1;
-    rest.remove_prefix(length);
+    Utf8Sequence sequence = decodeUtf8(rest);
+    if (!sequence.wellFormed || isForbiddenCharacter(sequence.codePoint)) return false;
+    codeUnits += sequence.codePoint > 0xFFFF ? 2 : 1;
+    rest.remove_prefix(sequence.length);
   }
   return codeUnits <= longestName && !isDeviceName(name);
+}
+
+NodeKind windowsNodeKind(uint32_t attributes, uint32_t reparseTag) {
+  if ((attributes & reparsePointAttribute) != 0 &&
+      (isNameSurrogate(reparseTag) || !isDataReparseTag(reparseTag)))
+    return NodeKind::Other;
+  if ((attributes & directoryAttribute) != 0) return NodeKind::Directory;
+  if ((attributes & deviceAttribute) != 0) return NodeKind::Other;
+  return NodeKind::RegularFile;
 }
 
 }  // namespace tolvex

@@ -1,4 +1,4 @@
-#include "archive/console.h"
+#include "console/console.h"
 
 #include <chrono>
 #include <cstddef>
@@ -6,7 +6,8 @@
 #include <new>
 #include <string>
 
-#include "archive/platform.h"
+#include "console/terminal_text.h"
+#include "platform/platform.h"
 
 namespace tolvex {
 namespace {
@@ -72,11 +73,6 @@ class Console {
     finishPiece(lock, isTerminal_ ? Write::IfDue : Write::LinesNow);
   }
 
-  bool isTerminal() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return isTerminal_;
-  }
-
   void setSink(ConsoleSink* sink, bool asTerminal) {
     write(false);
     std::lock_guard<std::mutex> writing(writer_);
@@ -138,11 +134,6 @@ Console& console() {
   return instance;
 }
 
-bool isControlByte(char byte) {
-  unsigned char value = static_cast<unsigned char>(byte);
-  return value < 0x20 || value == 0x7F;
-}
-
 }  // namespace
 
 void printLine(std::string_view text) {
@@ -177,75 +168,8 @@ void flushOutputIfDue() {
   console().flushIfDue();
 }
 
-bool outputIsTerminal() {
-  return console().isTerminal();
-}
-
 void setConsoleSink(ConsoleSink* sink, bool asTerminal) {
   console().setSink(sink, asTerminal);
-}
-
-namespace {
-
-// The length of the sequence that starts `text` (not empty), and in `wellFormed` whether it
-// is one well-formed UTF-8 sequence; when it is not, the length is that of its maximal
-// subpart (at least 1). The ranges are those of the table of well-formed byte sequences in
-// the Unicode standard: the second byte's range depends on the lead byte, the later ones
-// are always 80-BF.
-size_t sequenceLength(std::string_view text, bool& wellFormed) {
-  unsigned char lead = static_cast<unsigned char>(text[0]);
-  size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead < 0x80) {
-    length = 1;
-  } else if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;   // below: overlong
-    if (lead == 0xED) high = 0x9F;  // above: a surrogate
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;   // below: overlong
-    if (lead == 0xF4) high = 0x8F;  // above: beyond U+10FFFF
-  } else {
-    wellFormed = false;
-    return 1;
-  }
-  size_t taken = 1;
-  for (; taken < length && taken < text.size(); ++taken) {
-    unsigned char next = static_cast<unsigned char>(text[taken]);
-    if (next < low || next > high) break;
-    low = 0x80;
-    high = 0xBF;
-  }
-  wellFormed = taken == length;
-  return taken;
-}
-
-// True for a well-formed sequence that encodes a C0 control, DEL or a C1 control.
-bool isControl(std::string_view sequence) {
-  if (sequence.size() == 1) return isControlByte(sequence[0]);
-  return static_cast<unsigned char>(sequence[0]) == 0xC2 &&
-         static_cast<unsigned char>(sequence[1]) < 0xA0;
-}
-
-}  // namespace
-
-std::string terminalText(std::string_view name) {
-  std::string shown;
-  shown.reserve(name.size());
-  while (!name.empty()) {
-    bool wellFormed = false;
-    std::string_view sequence = name.substr(0, sequenceLength(name, wellFormed));
-    if (wellFormed && !isControl(sequence))
-      shown.append(sequence);
-    else
-      shown.push_back('?');
-    name.remove_prefix(sequence.size());
-  }
-  return shown;
 }
 
 }  // namespace tolvex

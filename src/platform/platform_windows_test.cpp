@@ -1,7 +1,6 @@
-// The Windows platform: its rules on inputs no file system here can produce, and the
-// layer itself on the file system at hand (Wine's, when run on Linux).
+// The Windows platform on the file system at hand (Wine's, when run on Linux).
 
-#include "archive/platform_windows.h"
+#include "platform/utf8.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -21,7 +20,7 @@
 
 #include "archive/extract_tree.h"
 #include "archive/header_prefix.h"
-#include "archive/platform.h"
+#include "platform/platform.h"
 #include "archive_builder.h"
 #include "forwarding_file_system.h"
 #include "memory_byte_source.h"
@@ -32,113 +31,6 @@ namespace tolvex {
 namespace {
 
 using namespace std::string_literals;
-using windows::incompleteTail;
-using windows::nodeKindOf;
-using windows::utf8FromWide;
-using windows::wideFromUtf8;
-
-TEST(WindowsText, TurnsUtf8IntoUtf16) {
-  struct Case {
-    const char* name;
-    std::string text;
-    std::wstring wide;
-  };
-  const Case cases[] = {
-      {"ASCII", "a.txt", L"a.txt"},
-      {"two and three bytes", "\xC3\xA9\xE6\x97\xA5", L"\x00E9\x65E5"},
-      {"four bytes: a pair", "\xF0\x9F\x98\x80", L"\xD83D\xDE00"},
-      {"a surrogate on its own", "a\xED\xA0\x80z", L"a\xD800z"},
-      {"a NUL is a character", "a\0b"s, L"a\0b"s},
-      {"a lone continuation byte", "a\x80z", L"a\xFFFDz"},
-      {"overlong", "\xC0\xAF", L"\xFFFD\xFFFD"},
-      {"cut short, then more", "\xE6\x97z", L"\xFFFDz"},
-      {"above U+10FFFF", "\xF4\x90\x80\x80", L"\xFFFD\xFFFD\xFFFD\xFFFD"},
-      {"a byte no sequence starts with", "\xFF", L"\xFFFD"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.wide, wideFromUtf8(c.text));
-  }
-}
-
-TEST(WindowsText, TurnsAnyUtf16IntoBytesAndBack) {
-  struct Case {
-    const char* name;
-    std::wstring wide;
-    std::string text;
-  };
-  const Case cases[] = {
-      {"BMP", L"\x00E9t\x65E5", "\xC3\xA9t\xE6\x97\xA5"},
-      {"a pair", L"\xD83D\xDE00", "\xF0\x9F\x98\x80"},
-      {"a lone high surrogate", L"a\xD83D", "a\xED\xA0\xBD"},
-      {"a lone low surrogate", L"\xDE00z", "\xED\xB8\x80z"},
-      {"low before high", L"\xDE00\xD83D", "\xED\xB8\x80\xED\xA0\xBD"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.text, utf8FromWide(c.wide));
-    EXPECT_EQ(c.wide, wideFromUtf8(c.text));
-  }
-}
-
-TEST(WindowsText, FindsASequenceCutAtTheEnd) {
-  struct Case {
-    std::string text;
-    size_t tail;
-  };
-  const Case cases[] = {
-      {"", 0},
-      {"abc", 0},
-      {"a\xC3", 1},
-      {"a\xC3\xA9", 0},
-      {"\xE6\x97", 2},
-      {"\xF0\x9F\x98", 3},
-      {"\xF0\x9F\x98\x80", 0},
-      {"\xEF\xBF\xBD", 0},  // U+FFFD itself, whole
-      {"\xE0\x80", 0},      // no sequence can go on from there
-      {"\xC0", 0},
-      {"\xFF", 0},
-      {"\x80\x80", 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.text));
-    EXPECT_EQ(c.tail, incompleteTail(c.text));
-  }
-}
-
-// Reparse points cannot be made under Wine (it follows Unix links as if they were not
-// there): the rule that refuses them is checked on the attributes Windows reports.
-TEST(NodeKindOf, RefusesLinksAndDevicesButNotDataInAFilter) {
-  constexpr uint32_t reparse = FILE_ATTRIBUTE_REPARSE_POINT;
-  constexpr uint32_t directory = FILE_ATTRIBUTE_DIRECTORY;
-  struct Case {
-    const char* name;
-    uint32_t attributes;
-    uint32_t tag;
-    NodeKind kind;
-  };
-  const Case cases[] = {
-      {"file", FILE_ATTRIBUTE_ARCHIVE, 0, NodeKind::RegularFile},
-      {"directory", directory, 0, NodeKind::Directory},
-      {"symbolic link to a file", reparse, IO_REPARSE_TAG_SYMLINK, NodeKind::Other},
-      {"symbolic link to a directory", reparse | directory, IO_REPARSE_TAG_SYMLINK,
-       NodeKind::Other},
-      {"junction", reparse | directory, IO_REPARSE_TAG_MOUNT_POINT, NodeKind::Other},
-      {"a Linux link made by WSL", reparse, 0xA000001D, NodeKind::Other},
-      {"socket", reparse, 0x80000023, NodeKind::Other},
-      {"app alias", reparse, 0x8000001B, NodeKind::Other},
-      {"unknown tag", reparse | directory, 0x00001234, NodeKind::Other},
-      {"device", FILE_ATTRIBUTE_DEVICE, 0, NodeKind::Other},
-      {"deduplicated file", reparse, 0x80000013, NodeKind::RegularFile},
-      {"compressed system file", reparse, 0x80000017, NodeKind::RegularFile},
-      {"file in the cloud", reparse, 0x9000001A, NodeKind::RegularFile},
-      {"directory in the cloud", reparse | directory, 0x9000601A, NodeKind::Directory},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.kind, nodeKindOf(c.attributes, c.tag));
-  }
-}
 
 // Every entry below `directory`: "dir", or "file:" and the contents; names as on disk.
 using Tree = std::map<std::string, std::string>;

@@ -1,5 +1,5 @@
-#ifndef TOLVEX_ARCHIVE_CONSOLE_H_
-#define TOLVEX_ARCHIVE_CONSOLE_H_
+#ifndef TOLVEX_CONSOLE_CONSOLE_H_
+#define TOLVEX_CONSOLE_CONSOLE_H_
 
 #include <cstddef>
 #include <string>
@@ -22,7 +22,7 @@ void printText(std::string_view text);
 void printMarks(size_t count, char mark = '.');
 
 // A name or path taken from an archive or the command line, as a piece of the current
-// line: unchanged off a terminal, as terminalText() on one.
+// line: unchanged off a terminal, as terminalText() (terminal_text.h) shows it on one.
 void printName(std::string_view name);
 
 // Ends the current line; off a terminal it is written now.
@@ -30,15 +30,6 @@ void endLine();
 // Ends the current line, to be written at the next flushOutputIfDue() at the latest: for a
 // caller that holds a lock of its own and writes once it has let go of it.
 void endLineLater();
-
-// What a terminal is shown of `name`. Valid UTF-8 is kept as it is, except for controls: a
-// C0 control (0x00-0x1F), DEL (0x7F) and a C1 control (U+0080-U+009F, the bytes C2 80 to
-// C2 9F) each become one '?'. Each maximal subpart of an ill-formed sequence becomes one
-// '?' as well, as decoders replace it with U+FFFD: a byte that cannot start a sequence
-// (80-C1, F5-FF) is one subpart, and so is a lead byte together with the continuation
-// bytes after it that still fit a valid sequence. Overlong forms (C0 80, E0 80 80), the
-// surrogates (ED A0 80 to ED BF BF) and code points above U+10FFFF are not valid.
-std::string terminalText(std::string_view name);
 
 // Writes what has gathered now. Called before anything that may take long.
 void flushOutput();
@@ -59,9 +50,6 @@ class OutputScope {
 // a gathered piece does not wait with it, and after endLineLater().
 void flushOutputIfDue();
 
-// Whether standard output counts as a terminal: asked once, on first use.
-bool outputIsTerminal();
-
 // Where the console's bytes go instead of standard output; for tests and fuzzing.
 class ConsoleSink {
  public:
@@ -77,4 +65,4 @@ void setConsoleSink(ConsoleSink* sink, bool asTerminal);
 
 }  // namespace tolvex
 
-#endif  // TOLVEX_ARCHIVE_CONSOLE_H_
+#endif  // TOLVEX_CONSOLE_CONSOLE_H_

@@ -24,164 +24,13 @@
 #include <string>
 #include <vector>
 
-#include "archive/platform.h"
-#include "archive/platform_windows.h"
-#include "archive/windows_names.h"
+#include "platform/platform.h"
+#include "platform/utf8.h"
+#include "platform/windows_names.h"
 
 namespace tolvex {
-namespace windows {
 
 namespace {
-
-// The length of the sequence at the front of `text` (not empty) and in `codePoint` its
-// value, or the length of its maximal ill-formed subpart with `codePoint` U+FFFD. The
-// ranges are those of well-formed UTF-8, except that the lead byte ED may be followed by
-// A0 to BF: a surrogate encoded on its own.
-size_t decodeOne(std::string_view text, uint32_t& codePoint) {
-  unsigned char lead = static_cast<unsigned char>(text[0]);
-  if (lead < 0x80) {
-    codePoint = lead;
-    return 1;
-  }
-  size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;  // below: overlong
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;   // below: overlong
-    if (lead == 0xF4) high = 0x8F;  // above: beyond U+10FFFF
-  } else {
-    codePoint = 0xFFFD;
-    return 1;
-  }
-  uint32_t value = lead & (0xFF >> (length + 1));
-  size_t taken = 1;
-  for (; taken < length && taken < text.size(); ++taken) {
-    unsigned char next = static_cast<unsigned char>(text[taken]);
-    if (next < low || next > high) break;
-    value = value << 6 | (next & 0x3F);
-    low = 0x80;
-    high = 0xBF;
-  }
-  codePoint = taken == length ? value : 0xFFFD;
-  return taken;
-}
-
-void appendUtf8(uint32_t codePoint, std::string& text) {
-  if (codePoint < 0x80) {
-    text += static_cast<char>(codePoint);
-  } else if (codePoint < 0x800) {
-    text += static_cast<char>(0xC0 | codePoint >> 6);
-    text += static_cast<char>(0x80 | (codePoint & 0x3F));
-  } else if (codePoint < 0x10000) {
-    text += static_cast<char>(0xE0 | codePoint >> 12);
-    text += static_cast<char>(0x80 | (codePoint >> 6 & 0x3F));
-    text += static_cast<char>(0x80 | (codePoint & 0x3F));
-  } else {
-    text += static_cast<char>(0xF0 | codePoint >> 18);
-    text += static_cast<char>(0x80 | (codePoint >> 12 & 0x3F));
-    text += static_cast<char>(0x80 | (codePoint >> 6 & 0x3F));
-    text += static_cast<char>(0x80 | (codePoint & 0x3F));
-  }
-}
-
-bool isHighSurrogate(uint32_t unit) {
-  return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
-bool isLowSurrogate(uint32_t unit) {
-  return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
-// Reparse points that stand in for data: hierarchical storage (two tags), single instance
-// storage, deduplication, the overlay that compresses system files, files in the cloud
-// (one tag with sixteen variants) and projected file systems.
-bool isDataReparseTag(uint32_t tag) {
-  switch (tag) {
-    case 0xC0000004:  // HSM
-    case 0x80000006:  // HSM2
-    case 0x80000007:  // SIS
-    case 0x80000013:  // DEDUP
-    case 0x80000017:  // WOF
-    case 0x9000001C:  // PROJFS
-      return true;
-    default:
-      return (tag & 0xFFFF0FFF) == 0x9000001A;  // CLOUD, CLOUD_1 to CLOUD_F
-  }
-}
-
-}  // namespace
-
-std::wstring wideFromUtf8(std::string_view text) {
-  std::wstring wide;
-  wide.reserve(text.size());
-  while (!text.empty()) {
-    uint32_t codePoint = 0;
-    text.remove_prefix(decodeOne(text, codePoint));
-    if (codePoint < 0x10000) {
-      wide += static_cast<wchar_t>(codePoint);
-    } else {
-      wide += static_cast<wchar_t>(0xD800 + ((codePoint - 0x10000) >> 10));
-      wide += static_cast<wchar_t>(0xDC00 + ((codePoint - 0x10000) & 0x3FF));
-    }
-  }
-  return wide;
-}
-
-std::string utf8FromWide(std::wstring_view wide) {
-  std::string text;
-  text.reserve(wide.size());
-  for (size_t i = 0; i < wide.size(); ++i) {
-    uint32_t unit = static_cast<uint16_t>(wide[i]);
-    if (isHighSurrogate(unit) && i + 1 < wide.size() &&
-        isLowSurrogate(static_cast<uint16_t>(wide[i + 1]))) {
-      uint32_t low = static_cast<uint16_t>(wide[++i]);
-      appendUtf8(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00), text);
-    } else {
-      appendUtf8(unit, text);
-    }
-  }
-  return text;
-}
-
-size_t incompleteTail(std::string_view text) {
-  // A sequence is at most 4 bytes: its lead byte is among the last 3.
-  for (size_t back = 1; back <= 3 && back <= text.size(); ++back) {
-    std::string_view tail = text.substr(text.size() - back);
-    unsigned char lead = static_cast<unsigned char>(tail[0]);
-    if (lead >= 0x80 && lead < 0xC0) continue;  // a continuation byte: the lead is further back
-    size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
-                    : lead >= 0xE0 && lead <= 0xEF ? 3
-                    : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                   : 0;
-    uint32_t codePoint = 0;
-    // Cut short only when every byte there fits the sequence that the lead byte begins.
-    return back < length && decodeOne(tail, codePoint) == back ? back : 0;
-  }
-  return 0;
-}
-
-NodeKind nodeKindOf(uint32_t attributes, uint32_t reparseTag) {
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-      (IsReparseTagNameSurrogate(reparseTag) || !isDataReparseTag(reparseTag)))
-    return NodeKind::Other;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return NodeKind::Directory;
-  if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return NodeKind::Other;
-  return NodeKind::RegularFile;
-}
-
-}  // namespace windows
-
-namespace {
-
-using windows::nodeKindOf;
-using windows::utf8FromWide;
-using windows::wideFromUtf8;
 
 HANDLE nativeHandle(const Handle& handle) {
   return reinterpret_cast<HANDLE>(handle.value());
@@ -294,7 +143,7 @@ NodeKind kindOfOpen(HANDLE handle) {
   if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info))
     return NodeKind::Other;
   if (GetFileType(handle) != FILE_TYPE_DISK) return NodeKind::Other;
-  return nodeKindOf(info.FileAttributes, info.ReparseTag);
+  return windowsNodeKind(info.FileAttributes, info.ReparseTag);
 }
 
 bool identify(HANDLE directory, DirectoryId& id) {
@@ -522,7 +371,7 @@ bool writeConsole(HANDLE console, const char* bytes, size_t count) {
   static std::string cut;  // the caller writes one piece at a time
   std::string text = cut;
   text.append(bytes, count);
-  size_t tail = windows::incompleteTail(text);
+  size_t tail = incompleteTail(text);
   cut.assign(text, text.size() - tail, tail);
   text.resize(text.size() - tail);
   const std::wstring wide = wideFromUtf8(text);

@@ -19,7 +19,7 @@
 #include <atomic>
 #include <limits>
 
-#include "archive/platform.h"
+#include "platform/platform.h"
 
 namespace tolvex {
 namespace {
