@@ -1,4 +1,4 @@
-// Reads the prefix and header text of arbitrary bytes with readHeader, through a source
+// Reads the prefix and header text of arbitrary bytes with readHeader, into a document, through a source
 // that can tell its size and through one that cannot (as a pipe), and holds every result to
 // the layout of the format, worked out here on its own: a prefix of 4, H + 4, H and L with
 // H the text length L rounded up to a multiple of 4, plus 4, and the data region inside 32
@@ -12,6 +12,7 @@
 #include <string>
 
 #include "archive/header_prefix.h"
+#include "json/json_value.h"
 #include "memory_byte_source.h"
 
 namespace {
@@ -55,11 +56,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tolvex::MemoryByteSource source(bytes);
     source.tellsSize = tellsSize;
     tolvex::ArchiveContext context{source, untouched};
-    tolvex::HeaderText text = tolvex::readHeader(context);
+    tolvex::JsonDocument document;
+    bool read = tolvex::readHeader(context, document);
+    const std::string_view text = document.text();
     check(text.size() <= size);
+    check(read == layout.valid);
     if (layout.valid) {
       check(text.size() == layout.textLength);
-      check(text == bytes.substr(16, layout.textLength));
+      check(text == std::string_view(bytes).substr(16, layout.textLength));
       check(context.dataBase == layout.dataBase);
     } else {
       check(text.empty());
@@ -71,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tolvex::MemoryByteSource failing(bytes);
     failing.failFrom = 16 + layout.textLength - 1;
     tolvex::ArchiveContext context{failing, untouched};
-    check(tolvex::readHeader(context).empty());
+    tolvex::JsonDocument document;
+    check(!tolvex::readHeader(context, document) && document.text().empty());
     check(context.dataBase == untouched);
   }
   return 0;

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <new>
 #include <system_error>
 #include <utility>
 
 #include "archive/byte_source.h"
+#include "archive/progress_line.h"
 #include "console/console.h"
 #include "platform/platform.h"
 
@@ -30,28 +30,31 @@ constexpr auto pollTime = std::chrono::milliseconds(50);
 
 }  // namespace
 
+// One entry of the walk. Guarded by the scheduler's mutex, but for what its running copy
+// reads outside it: `task` (unchanging) and `stop`.
 struct CopyScheduler::Entry {
   enum class Kind { File, Directory };
   enum class State { Waiting, Running, Done };
 
-  Kind kind = Kind::File;
+  Entry(Kind entryKind, std::shared_ptr<OutputDirectory> parentDirectory, FileTask fileTask)
+      : kind(entryKind),
+        parent(std::move(parentDirectory)),
+        task(std::move(fileTask)),
+        line(task.path, task.count) {}
+
+  const Kind kind;
   State state = State::Waiting;
-  std::shared_ptr<OutputDirectory> parent;     // where its name goes; null when refused
-  std::shared_ptr<OutputDirectory> directory;  // a directory entry's own
-  FileTask task;                               // a file's; a refused entry's path
-  bool atTurnOnly = false;                     // not to be made ahead of its turn any more
+  const std::shared_ptr<OutputDirectory> parent;  // where its name goes; null when refused
+  std::shared_ptr<OutputDirectory> directory;     // a directory entry's own
+  const FileTask task;                            // a file's; a refused entry's path
+  ProgressLine line;                              // a file's, or a refused entry's
+  bool atTurnOnly = false;        // not to be made ahead of its turn any more
   bool named = false;             // its name stands in its parent: made by this run, or done
   CopyResult result;              // a file's copy so far, and how it ended once Done
   bool gaveWay = false;           // this run of it gives way: it is made again at its turn
   bool pausesAhead = false;       // it has stopped the other thread starting entries ahead
   uint64_t takenBackSeen = 0;     // takenBack_ when it last asked for room
   std::atomic<bool> stop{false};  // asks its copy to stop where it is
-
-  // What its line shows so far.
-  bool headShown = false;
-  bool sizeShown = false;  // "(count) ", or "o"
-  uint64_t marksShown = 0;
-  bool ended = false;
 };
 
 // Reports a copy as it goes, under the scheduler's mutex.
@@ -125,23 +128,19 @@ CopyScheduler::~CopyScheduler() {
 }
 
 bool CopyScheduler::addFile(std::shared_ptr<OutputDirectory> directory, FileTask task) {
-  auto entry = std::make_unique<Entry>();
-  entry->parent = std::move(directory);
-  entry->task = std::move(task);
-  return add(std::move(entry));
+  return add(std::make_unique<Entry>(Entry::Kind::File, std::move(directory), std::move(task)));
 }
 
 bool CopyScheduler::addDirectory(std::shared_ptr<OutputDirectory> directory) {
-  auto entry = std::make_unique<Entry>();
-  entry->kind = Entry::Kind::Directory;
-  entry->parent = directory->parent;
+  auto entry = std::make_unique<Entry>(Entry::Kind::Directory, directory->parent, FileTask());
   entry->directory = std::move(directory);
   return add(std::move(entry));
 }
 
 bool CopyScheduler::addRefused(std::string path) {
-  auto entry = std::make_unique<Entry>();
-  entry->task.path = std::move(path);
+  FileTask task;
+  task.path = std::move(path);
+  auto entry = std::make_unique<Entry>(Entry::Kind::File, nullptr, std::move(task));
   entry->state = Entry::State::Done;  // "o NG": nothing is made for it
   entry->named = true;
   add(std::move(entry));
@@ -176,10 +175,7 @@ bool CopyScheduler::deliver() {
 
 bool CopyScheduler::serve(Lock& lock, size_t limit) {
   for (;;) {
-    // Lines ended since the last look are written without holding the mutex.
-    lock.unlock();
-    flushOutputIfDue();
-    lock.lock();
+    writeEndedLines(lock);
     if (noMemory_) throw std::bad_alloc();
     if (interrupted()) windDown(lock);
     if (stopped_) return false;
@@ -195,9 +191,7 @@ bool CopyScheduler::serve(Lock& lock, size_t limit) {
 void CopyScheduler::workAhead() {
   Lock lock(mutex_);
   while (!quit_) {
-    lock.unlock();
-    flushOutputIfDue();
-    lock.lock();
+    writeEndedLines(lock);
     bool atTurn = false;
     Entry* entry = noMemory_ || quit_ ? nullptr : claim(atTurn);
     if (!entry) {
@@ -212,6 +206,12 @@ void CopyScheduler::workAhead() {
       changed_.notify_all();
     }
   }
+}
+
+void CopyScheduler::writeEndedLines(Lock& lock) {
+  lock.unlock();
+  flushOutputIfDue();
+  lock.lock();
 }
 
 CopyScheduler::Entry* CopyScheduler::claim(bool& atTurn) {
@@ -286,7 +286,6 @@ void CopyScheduler::resumeAhead(Entry& entry) {
 }
 
 void CopyScheduler::runDirectory(Lock& lock, Entry& entry, bool atTurn) {
-  OutputDirectory& directory = *entry.directory;
   const Handle* parent = nullptr;
   FsStatus pinned = pinDirectory(lock, entry, atTurn, parent);
   if (pinned == FsStatus::NoDescriptors && !atTurn) return giveWay(entry);
@@ -294,32 +293,11 @@ void CopyScheduler::runDirectory(Lock& lock, Entry& entry, bool atTurn) {
   DirectoryId id;
   FsStatus opened = FsStatus::Failed;
   if (pinned == FsStatus::Ok) {
-    for (int attempt = 0;; ++attempt) {
-      lock.unlock();
-      // Whether it was there already does not matter; only what it is.
-      FsStatus made = files_.makeDirectory(*parent, directory.name);
-      opened = files_.openDirectory(*parent, directory.name, handle, id);
-      // A directory made here is as its parent is; one found may be of any kind.
-      bool mayFold = opened == FsStatus::Ok &&
-                     (made == FsStatus::Ok ? entry.parent->mayFold : files_.mayFoldNames(handle));
-      lock.lock();
-      directory.mayFold = mayFold;
-      mayFold_ = mayFold_ || mayFold;
-      directory.made = directory.made || made == FsStatus::Ok;
-      bool full = made == FsStatus::NoSpace;
-      if ((opened == FsStatus::NoDescriptors || full) && !atTurn) {
-        cache_.unpin(*entry.parent);
-        if (full && !serial_) goSerial(lock);
-        return giveWay(entry);
-      }
-      if (attempt > 0) break;
-      if (opened == FsStatus::NoDescriptors)
-        freeDescriptors(lock, entry);
-      else if (!(full && makeRoom(lock, entry)))
-        break;
-    }
+    bool mayGoOn = makeDirectory(lock, entry, atTurn, *parent, handle, id, opened);
     cache_.unpin(*entry.parent);
+    if (!mayGoOn) return giveWay(entry);
   }
+  OutputDirectory& directory = *entry.directory;
   if (opened == FsStatus::Ok) {
     directory.id = id;
     directory.state = OutputDirectory::State::Open;
@@ -330,6 +308,39 @@ void CopyScheduler::runDirectory(Lock& lock, Entry& entry, bool atTurn) {
   }
   entry.named = true;
   entry.state = Entry::State::Done;
+}
+
+bool CopyScheduler::makeDirectory(Lock& lock, Entry& entry, bool atTurn, const Handle& parent,
+                                  Handle& handle, DirectoryId& id, FsStatus& opened) {
+  for (int attempt = 0;; ++attempt) {
+    bool full = makeAndOpen(lock, entry, parent, handle, id, opened) == FsStatus::NoSpace;
+    if ((opened == FsStatus::NoDescriptors || full) && !atTurn) {
+      if (full && !serial_) goSerial(lock);
+      return false;
+    }
+    if (attempt > 0) return true;
+    if (opened == FsStatus::NoDescriptors)
+      freeDescriptors(lock, entry);
+    else if (!full || !makeRoom(lock, entry))
+      return true;
+  }
+}
+
+FsStatus CopyScheduler::makeAndOpen(Lock& lock, Entry& entry, const Handle& parent, Handle& handle,
+                                    DirectoryId& id, FsStatus& opened) {
+  OutputDirectory& directory = *entry.directory;
+  lock.unlock();
+  // Whether it was there already does not matter; only what it is.
+  FsStatus made = files_.makeDirectory(parent, directory.name);
+  opened = files_.openDirectory(parent, directory.name, handle, id);
+  // A directory made here is as its parent is; one found may be of any kind.
+  bool mayFold = opened == FsStatus::Ok &&
+                 (made == FsStatus::Ok ? entry.parent->mayFold : files_.mayFoldNames(handle));
+  lock.lock();
+  directory.mayFold = mayFold;
+  mayFold_ = mayFold_ || mayFold;
+  directory.made = directory.made || made == FsStatus::Ok;
+  return made;
 }
 
 void CopyScheduler::runFile(Lock& lock, Entry& entry, bool atTurn, ByteSource& source) {
@@ -419,41 +430,11 @@ bool CopyScheduler::isFront(const Entry& entry) const {
 void CopyScheduler::publish(Entry& entry) {
   // After a failure the front is an entry whose line never comes; a copy that gives way
   // shows nothing, as it is made again.
-  if (failed_ || entry.kind != Entry::Kind::File || entry.ended || !isFront(entry) ||
+  if (failed_ || entry.kind != Entry::Kind::File || !isFront(entry) ||
       entry.state == Entry::State::Waiting || entry.gaveWay)
     return;
-  const CopyResult& result = entry.result;
-  bool done = entry.state == Entry::State::Done && result.end != CopyEnd::Stopped;
-  if (!entry.headShown) {
-    printText("Extracting ");
-    printName(entry.task.path);
-    printText(" ");
-    entry.headShown = true;
-  }
-  if (!entry.sizeShown && (result.created || done)) {
-    if (result.created) {
-      char digits[16];
-      auto written = std::to_chars(digits, digits + sizeof digits, entry.task.count);
-      printText("(");
-      printText(std::string_view(digits, static_cast<size_t>(written.ptr - digits)));
-      printText(") ");
-    } else {
-      printText("o");
-    }
-    entry.sizeShown = true;
-  }
-  uint64_t marks = marksFor(result.held, entry.task.count);
-  if (marks > entry.marksShown) {
-    printMarks(marks - entry.marksShown);
-    entry.marksShown = marks;
-  }
-  if (!done) return;
-  if (result.end == CopyEnd::ArchiveShort) printMarks(1, '>');
-  if (result.end == CopyEnd::DiskRefused || (result.end == CopyEnd::NoSpace && result.created))
-    printMarks(1, '<');
-  printText(result.end == CopyEnd::Copied ? " OK" : " NG");
-  endLineLater();  // written once the mutex is let go
-  entry.ended = true;
+  entry.line.show(entry.result,
+                  entry.state == Entry::State::Done && entry.result.end != CopyEnd::Stopped);
 }
 
 void CopyScheduler::settle() {
@@ -467,8 +448,7 @@ void CopyScheduler::settle() {
       // Nothing after it is made; what was made ahead goes when the run winds down.
       failed_ = true;
       stopped_ = true;
-      for (auto& entry : line_)
-        entry->stop = true;
+      stopFrom(0);
       changed_.notify_all();
     }
   }
@@ -476,18 +456,13 @@ void CopyScheduler::settle() {
 
 void CopyScheduler::windDown(Lock& lock) {
   stopped_ = true;
-  for (auto& entry : line_)
-    entry->stop = true;
+  stopFrom(0);
   waitForCopies(lock, 0);
   settle();
-  if (!line_.empty()) {
-    Entry& front = *line_.front();
-    if (front.kind == Entry::Kind::File && front.headShown && !front.ended) {
-      // Its line is out, so its file stays, with what it holds.
-      endLine();
-      front.ended = true;
-      line_.pop_front();
-    }
+  if (!line_.empty() && line_.front()->line.begun() && !line_.front()->line.ended()) {
+    // Its line is out, so its file stays, with what it holds.
+    line_.front()->line.cut();
+    line_.pop_front();
   }
   takeBack(0);
   line_.clear();
@@ -498,12 +473,16 @@ void CopyScheduler::windDown(Lock& lock) {
 void CopyScheduler::goSerial(Lock& lock) {
   serial_ = true;
   undoing_ = true;
-  for (size_t i = 1; i < line_.size(); ++i)
-    line_[i]->stop = true;
+  stopFrom(1);
   waitForCopies(lock, 1);
   takeBack(1);
   undoing_ = false;
   changed_.notify_all();
+}
+
+void CopyScheduler::stopFrom(size_t first) {
+  for (size_t i = first; i < line_.size(); ++i)
+    line_[i]->stop = true;
 }
 
 void CopyScheduler::waitForCopies(Lock& lock, size_t first) {

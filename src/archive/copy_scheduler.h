@@ -106,6 +106,8 @@ class CopyScheduler {
   // entries; false when the run stopped.
   bool serve(Lock& lock, size_t limit);
   void workAhead();
+  // Writes the lines ended so far (see ProgressLine::show) with the mutex let go.
+  void writeEndedLines(Lock& lock);
 
   // Claiming: the entry this thread takes next, or null; `atTurn` tells which kind.
   Entry* claim(bool& atTurn);
@@ -113,6 +115,14 @@ class CopyScheduler {
   // Runs a claimed entry with `source` and hands it back.
   void run(Lock& lock, Entry& entry, bool atTurn, ByteSource& source);
   void runDirectory(Lock& lock, Entry& entry, bool atTurn);
+  // Makes and opens a directory entry's directory in `parent` (pinned); at its turn tries
+  // once more when descriptors could be freed or room made. False when, ahead of its turn,
+  // it must give way; `opened` then tells how the open went.
+  bool makeDirectory(Lock& lock, Entry& entry, bool atTurn, const Handle& parent, Handle& handle,
+                     DirectoryId& id, FsStatus& opened);
+  // One try of it, with the mutex let go; what making the directory returned.
+  FsStatus makeAndOpen(Lock& lock, Entry& entry, const Handle& parent, Handle& handle,
+                       DirectoryId& id, FsStatus& opened);
   void runFile(Lock& lock, Entry& entry, bool atTurn, ByteSource& source);
   // Hands a copy back: done, or to be done again at its turn.
   void handBack(Lock& lock, Entry& entry, const CopyResult& result, const Handle& directory);
@@ -142,6 +152,8 @@ class CopyScheduler {
   // its turn, and nothing more is.
   void windDown(Lock& lock);
   void goSerial(Lock& lock);
+  // Asks the copies of the entries from position `first` on to stop, then waits for them.
+  void stopFrom(size_t first);
   void waitForCopies(Lock& lock, size_t first);
   // Takes back the entries from position `first` on, newest first; they wait again.
   void takeBack(size_t first);
@@ -152,16 +164,25 @@ class CopyScheduler {
   bool isFront(const Entry& entry) const;
   bool copiesRunning(size_t first) const;
 
+  // Set when made, then only read.
   FileSystem& files_;
-  ByteSource& source_;
-  ByteSource* ahead_;
+  ByteSource& source_;  // read by the walking thread alone
+  ByteSource* ahead_;   // read by the second thread alone
   const uint32_t dataBase_;
-  DirectoryCache cache_;
 
-  std::mutex mutex_;  // guards everything below, and every Entry in line_
-  std::condition_variable changed_;
-  std::vector<std::unique_ptr<Entry>> incoming_;  // not yet delivered, in walk order
-  std::deque<std::unique_ptr<Entry>> line_;       // not yet printed, in walk order
+  // The walking thread's own, outside the mutex: entries not yet delivered, in walk order.
+  std::vector<std::unique_ptr<Entry>> incoming_;
+
+  // Guards every field below, every Entry in line_ (see Entry) and every OutputDirectory
+  // of the run: its state, identity and handle. Copies, and the making and opening of
+  // directories, run with it let go. It is held across a call to the file system in three
+  // places only, each rare and short, so that what the line and the cache say stays true
+  // while it is made so: pinning a directory that the cache must open again, taking back
+  // what a failed or full run made ahead, and removing a file that an ahead copy left.
+  std::mutex mutex_;
+  std::condition_variable changed_;  // an entry claimed, handed back, stopped or delivered
+  DirectoryCache cache_;
+  std::deque<std::unique_ptr<Entry>> line_;  // not yet printed, in walk order
   bool stopped_ = false;     // halted, interrupted or wound down: nothing more is made
   bool failed_ = false;      // an entry's line ended in NG
   bool serial_ = false;      // one thread from now on: nothing more is made ahead
@@ -170,8 +191,9 @@ class CopyScheduler {
   bool pauseAhead_ = false;  // the front waits for descriptors: nothing starts ahead
   uint64_t takenBack_ = 0;   // how many entries that had made something were taken back
   bool noMemory_ = false;    // the second thread ran out of memory
-  bool quit_ = false;
-  std::thread worker_;
+  bool quit_ = false;        // the second thread is to end
+
+  std::thread worker_;  // started and joined by the walking thread
 };
 
 }  // namespace tolvex

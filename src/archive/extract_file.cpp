@@ -109,11 +109,6 @@ FileTask fileTask(std::string name, std::string path, const JsonValue& offset,
   return {std::move(name), std::move(path), offsetFromText(offset), countFromSize(size)};
 }
 
-uint64_t marksFor(uint64_t held, uint32_t count) {
-  if (held >= count) return (uint64_t(count) + chunkSize - 1) / chunkSize;
-  return held / chunkSize;
-}
-
 CopyResult extractFile(FileSystem& files, ByteSource& source, uint32_t dataBase,
                        const Handle& directory, const FileTask& task, bool mayReplace,
                        CopyObserver& observer) {

@@ -44,7 +44,7 @@ class CopyObserver {
   ~CopyObserver() = default;
 };
 
-// How a copy ended.
+// How a copy ended (and what its progress line shows for it, see ProgressLine).
 enum class CopyEnd {
   Copied,         // every byte is in the file: "OK"
   NotCreated,     // the file could not be made: "o"
@@ -75,10 +75,6 @@ struct CopyResult {
 CopyResult extractFile(FileSystem& files, ByteSource& source, uint32_t dataBase,
                        const Handle& directory, const FileTask& task, bool mayReplace,
                        CopyObserver& observer);
-
-// The marks of a progress line for a file of `count` bytes that holds `held` of them:
-// one "." per chunk of 1024 bytes held whole, the last, shorter chunk once it is there.
-uint64_t marksFor(uint64_t held, uint32_t count);
 
 // The entry's offset into the data region: the text of the JsonString `offset` up to its
 // first NUL, read as a base-10 number the way strtoull reads it (leading white space and

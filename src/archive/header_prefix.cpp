@@ -27,12 +27,6 @@ bool readExactly(ByteSource& source, char* buffer, uint32_t count) {
   return source.read(buffer, count, got) && got == count;
 }
 
-HeaderText readTextWhole(ByteSource& source, uint32_t textLength) {
-  HeaderText text(textLength, '\0');
-  if (!readExactly(source, text.data(), textLength)) return HeaderText();
-  return text;
-}
-
 // The same result as one read of `textLength` bytes, but the buffer never gets ahead of
 // the bytes received by more than it already holds (or the first piece).
 HeaderText readTextInPieces(ByteSource& source, uint32_t textLength) {
@@ -73,26 +67,6 @@ bool isArchivePrefix(const unsigned char* prefix) {
   return payloadSize == 4 && uint64_t(headerPayloadSize) == padded + 4 &&
          uint64_t(blockSize) == uint64_t(headerPayloadSize) + 4 &&
          uint64_t(blockSize) + 8 <= UINT32_MAX;
-}
-
-HeaderText readHeader(ArchiveContext& context) {
-  uint32_t textLength = 0;
-  uint32_t dataBase = 0;
-  if (!readPrefix(context.source, textLength, dataBase)) return HeaderText();
-  uint64_t available = 0;
-  bool sizeKnown = context.source.bytesLeft(available);
-  // Checked before allocating: a prefix may declare 4 GiB in a file of 20 bytes.
-  if (sizeKnown && textLength > available) return HeaderText();
-  HeaderText text;
-  try {
-    text = sizeKnown ? readTextWhole(context.source, textLength)
-                     : readTextInPieces(context.source, textLength);
-  } catch (const std::bad_alloc&) {
-    return HeaderText();
-  }
-  if (text.size() != textLength) return HeaderText();
-  context.dataBase = dataBase;
-  return text;
 }
 
 bool readHeader(ArchiveContext& context, JsonDocument& document) {

@@ -33,19 +33,15 @@ constexpr uint32_t prefixSize = 16;
 bool isArchivePrefix(const unsigned char* prefix);
 
 // Reads the 16-byte prefix at the source's current position, checks it and reads the
-// header text that follows. On success returns the whole text and sets
-// `context.dataBase` to the start of the data region. On any failure (a read that fails
-// or comes up short, a prefix that breaks the layout rules or whose sums exceed 32 bits,
-// a text longer than the archive holds, no memory for the text) returns the empty text
-// and leaves `context.dataBase` as it was; an archive whose text is empty looks the same.
-// Prints nothing. Never allocates more for the text than the archive's size.
-HeaderText readHeader(ArchiveContext& context);
-
-// The same reading, with the text read straight into `document` (JsonDocument::placeText),
-// where it is parsed and stays while the tree lives. True on success, with `dataBase` set,
-// the text in the document possibly empty; on any failure false, the document reset and
-// `dataBase` as it was. The text is read with one read when the source can tell its size,
-// else piece by piece and then copied once into the document.
+// header text that follows straight into `document` (JsonDocument::placeText), where it is
+// parsed and stays while the tree lives. True on success, with `context.dataBase` set to
+// the start of the data region and the whole text in the document (possibly empty). On any
+// failure (a read that fails or comes up short, a prefix that breaks the layout rules or
+// whose sums exceed 32 bits, a text longer than the archive holds, no memory for the text)
+// false, the document reset and `dataBase` as it was. Prints nothing. Never allocates more
+// for the text than the archive's size: the text is read with one read when the source
+// can tell its size, else piece by piece, the memory growing only as bytes arrive, and
+// then copied once into the document.
 bool readHeader(ArchiveContext& context, JsonDocument& document);
 
 }  // namespace tolvex

@@ -13,7 +13,8 @@ namespace tolvex {
 
 // A directory of the output tree as the walk names it: the root, or the directory `name`
 // in `parent`. It is made when its entry's turn to be made comes (see CopyScheduler), and
-// from then on it is known by its identity, whatever name reached it.
+// from then on it is known by its identity, whatever name reached it. Its fields but
+// `parent` and `name`, and its handle, are guarded by the scheduler of its walk.
 class OutputDirectory {
  public:
   enum class State {
@@ -53,7 +54,7 @@ class OutputDirectory {
 // component at a time, never through a link (the root by its path, which may be a link),
 // and must turn out to be the same directory. So, at any time, the only directories that
 // must be open are those pinned, and one more while a pinned one is opened again.
-// Not thread-safe: its owner serialises every call.
+// Not thread-safe: its owner (the scheduler, under its mutex) serialises every call.
 class DirectoryCache {
  public:
   // Holds at most `budget` handles, and more only while more are pinned. `root` is the

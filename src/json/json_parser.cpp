@@ -82,10 +82,47 @@ size_t escapeLength(const char* bytes, size_t at, size_t size) {
   }
 }
 
+// The byte an escape of one letter stands for (the letter of "\\b" is 'b'): a control, or
+// the letter itself for a quotation mark, a slash or a backslash.
+char escapedByte(char letter) {
+  switch (letter) {
+    case 'b':
+      return '\b';
+    case 'f':
+      return '\f';
+    case 'n':
+      return '\n';
+    case 'r':
+      return '\r';
+    case 't':
+      return '\t';
+    default:
+      return letter;
+  }
+}
+
+// Writes the "\u" escape of the four hex digits at `digits` to `out` as UTF-8 of at most
+// three bytes, on its own; returns the end of what it wrote.
+char* decodeUnicodeEscape(const char* digits, char* out) {
+  unsigned v = 0;
+  for (size_t k = 0; k < 4; ++k)
+    v = v * 16 + unsigned(hexDigitValue(digits[k]));
+  if (v < 0x80) {
+    *out++ = char(v);
+  } else if (v < 0x800) {
+    *out++ = char(0xC0 | (v >> 6));
+    *out++ = char(0x80 | (v & 0x3F));
+  } else {
+    *out++ = char(0xE0 | (v >> 12));
+    *out++ = char(0x80 | ((v >> 6) & 0x3F));
+    *out++ = char(0x80 | (v & 0x3F));
+  }
+  return out;
+}
+
 // Writes the bytes of `length` text bytes holding checked escapes, decoded, to `out`, which
 // may be the same place or lie before it: no escape decodes to more bytes than it takes.
-// Plain bytes pass unchanged; each "\u" escape becomes UTF-8 of at most three bytes, on its
-// own. Returns the decoded length.
+// Plain bytes pass unchanged. Returns the decoded length.
 size_t decodeEscapes(const char* in, size_t length, char* out) {
   char* const start = out;
   size_t i = 0;
@@ -96,42 +133,11 @@ size_t decodeEscapes(const char* in, size_t length, char* out) {
     if (stop == length) break;
     const char letter = in[stop + 1];
     i = stop + 2;
-    switch (letter) {
-      case 'b':
-        *out++ = '\b';
-        break;
-      case 'f':
-        *out++ = '\f';
-        break;
-      case 'n':
-        *out++ = '\n';
-        break;
-      case 'r':
-        *out++ = '\r';
-        break;
-      case 't':
-        *out++ = '\t';
-        break;
-      case 'u': {
-        unsigned v = 0;
-        for (size_t k = 0; k < 4; ++k)
-          v = v * 16 + unsigned(hexDigitValue(in[i + k]));
-        i += 4;
-        if (v < 0x80) {
-          *out++ = char(v);
-        } else if (v < 0x800) {
-          *out++ = char(0xC0 | (v >> 6));
-          *out++ = char(0x80 | (v & 0x3F));
-        } else {
-          *out++ = char(0xE0 | (v >> 12));
-          *out++ = char(0x80 | ((v >> 6) & 0x3F));
-          *out++ = char(0x80 | (v & 0x3F));
-        }
-        break;
-      }
-      default:  // a quotation mark, a slash or a backslash stands for itself
-        *out++ = letter;
-        break;
+    if (letter == 'u') {
+      out = decodeUnicodeEscape(in + i, out);
+      i += 4;
+    } else {
+      *out++ = escapedByte(letter);
     }
   }
   return size_t(out - start);

@@ -177,6 +177,50 @@ double narrow(WideFloat value) {
   return std::ldexp(double(kept), -1074);
 }
 
+// Most numbers of a header are short unsigned integers: up to 19 digits, nothing after.
+// Reads one at `end`, and moves `end` past it; false (and nothing moved) for any other.
+bool readPlainUnsigned(std::string_view text, size_t& end, uint64_t& payload) {
+  size_t i = end;
+  uint64_t value = 0;
+  if (i == text.size() || !isDigit(text[i])) return false;
+  if (text[i] == '0') {
+    ++i;
+  } else {
+    for (; i < text.size() && i - end < 19 && isDigit(text[i]); ++i)
+      value = value * 10 + uint64_t(text[i] - '0');
+  }
+  char after = i < text.size() ? text[i] : ' ';
+  if (isDigit(after) || after == '.' || after == 'e' || after == 'E') return false;
+  payload = value > UINT32_MAX ? UINT32_MAX : value;
+  end = i;
+  return true;
+}
+
+// The form and payload of the number `number` matched in `text`.
+uint64_t numberPayload(std::string_view text, const NumberText& number, NumberForm& form) {
+  std::string_view integerDigits =
+      text.substr(number.integerStart, number.integerEnd - number.integerStart);
+  if (number.hasFraction || number.exponent < 0) {
+    form = NumberForm::Real;
+    std::string_view fractionDigits;
+    if (number.hasFraction)
+      fractionDigits =
+          text.substr(number.integerEnd + 1, number.fractionEnd - number.integerEnd - 1);
+    double mantissa = decimalToDouble(integerDigits, fractionDigits);
+    double real = scaleByTens(number.negative ? -mantissa : mantissa, number.exponent);
+    uint64_t payload;
+    std::memcpy(&payload, &real, sizeof payload);
+    return payload;
+  }
+  if (number.negative) {
+    form = NumberForm::Signed;
+    uint64_t magnitude = saturatedDecimal(integerDigits, uint64_t(1) << 31);
+    return scaleIntegerByTens(0 - magnitude, number.exponent);
+  }
+  form = NumberForm::Unsigned;
+  return scaleIntegerByTens(saturatedDecimal(integerDigits, UINT32_MAX), number.exponent);
+}
+
 }  // namespace
 
 double scaleByTens(double value, int32_t exponent) {
@@ -204,46 +248,16 @@ double scaleByTens(double value, int32_t exponent) {
 
 bool readNumber(std::string_view& text, NumberForm& form, uint64_t& payload) {
   const size_t start = firstNonWhitespace(text);
-  // Most numbers of a header are short unsigned integers: up to 19 digits, nothing after.
-  size_t i = start;
-  uint64_t value = 0;
-  if (i < text.size() && isDigit(text[i])) {
-    if (text[i] == '0') {
-      ++i;
-    } else {
-      for (; i < text.size() && i - start < 19 && isDigit(text[i]); ++i)
-        value = value * 10 + uint64_t(text[i] - '0');
-    }
-    char after = i < text.size() ? text[i] : ' ';
-    if (!isDigit(after) && after != '.' && after != 'e' && after != 'E') {
-      form = NumberForm::Unsigned;
-      payload = value > UINT32_MAX ? UINT32_MAX : value;
-      text.remove_prefix(i);
-      return true;
-    }
-  }
-  NumberText number;
-  if (!matchNumber(text, start, number)) return false;
-  std::string_view integerDigits =
-      text.substr(number.integerStart, number.integerEnd - number.integerStart);
-  if (number.hasFraction || number.exponent < 0) {
-    form = NumberForm::Real;
-    std::string_view fractionDigits;
-    if (number.hasFraction)
-      fractionDigits =
-          text.substr(number.integerEnd + 1, number.fractionEnd - number.integerEnd - 1);
-    double mantissa = decimalToDouble(integerDigits, fractionDigits);
-    double real = scaleByTens(number.negative ? -mantissa : mantissa, number.exponent);
-    std::memcpy(&payload, &real, sizeof payload);
-  } else if (number.negative) {
-    form = NumberForm::Signed;
-    uint64_t magnitude = saturatedDecimal(integerDigits, uint64_t(1) << 31);
-    payload = scaleIntegerByTens(0 - magnitude, number.exponent);
-  } else {
+  size_t end = start;
+  if (readPlainUnsigned(text, end, payload)) {
     form = NumberForm::Unsigned;
-    payload = scaleIntegerByTens(saturatedDecimal(integerDigits, UINT32_MAX), number.exponent);
+  } else {
+    NumberText number;
+    if (!matchNumber(text, start, number)) return false;
+    payload = numberPayload(text, number, form);
+    end = number.end;
   }
-  text.remove_prefix(number.end);
+  text.remove_prefix(end);
   return true;
 }
 

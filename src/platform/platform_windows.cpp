@@ -368,7 +368,9 @@ bool isConsole(HANDLE handle) {
 // Console output is text, not bytes: UTF-8 goes there as UTF-16, whatever the console's
 // code page. A sequence cut at the end of one write waits for the rest in the next.
 bool writeConsole(HANDLE console, const char* bytes, size_t count) {
-  static std::string cut;  // the caller writes one piece at a time
+  // Guarded by the console's writer lock (console.cpp): standard output is written by one
+  // thread at a time, one piece after the other.
+  static std::string cut;
   std::string text = cut;
   text.append(bytes, count);
   size_t tail = incompleteTail(text);
