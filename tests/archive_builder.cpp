@@ -59,6 +59,23 @@ std::string archiveFromHeader(const std::string& headerText, const std::string& 
   return validPrefix(textLength) + headerText + padding + data;
 }
 
+bool writeArchiveWithLargeFile(const std::string& path, const std::string& first, uint64_t size,
+                               int count) {
+  std::string members =
+      "\"" + first + "\":{\"offset\":\"0\",\"size\":" + std::to_string(size) + "}";
+  for (int i = 0; i < count; ++i)
+    members += ",\"z" + std::to_string(10000 + i) + "\":{\"offset\":\"0\",\"size\":10}";
+  const std::string archive = archiveFromHeader("{\"files\":{" + members + "}}");
+  {
+    FilePtr file(std::fopen(path.c_str(), "wb"));
+    if (!file || std::fwrite(archive.data(), 1, archive.size(), file.get()) != archive.size())
+      return false;
+  }
+  std::error_code error;
+  std::filesystem::resize_file(path, archive.size() + size, error);
+  return !error;
+}
+
 std::string jsonQuoted(const std::string& bytes) {
   std::string quoted = "\"";
   for (char byte : bytes) {

@@ -26,6 +26,12 @@ std::string validPrefix(uint32_t textLength);
 std::string archiveFromHeader(const std::string& headerText, const std::string& data = "",
                               bool pad = true);
 
+// Writes at `path` an archive of one file of `size` bytes of zeros, named `first`, then
+// `count` small files ("z10000" on, 10 bytes each); sparse, so that a large size costs no
+// disk. False when it cannot be written.
+bool writeArchiveWithLargeFile(const std::string& path, const std::string& first, uint64_t size,
+                               int count);
+
 // `bytes` as a JSON string literal: quotation mark, backslash and control bytes escaped,
 // every other byte as it is.
 std::string jsonQuoted(const std::string& bytes);

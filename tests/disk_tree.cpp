@@ -31,6 +31,7 @@ bool listDirectory(int directory, std::vector<std::string>& names) {
   DirPtr dir(fdopendir(copy.get()));
   if (!dir) return false;
   copy.release();  // the stream owns it now
+  rewinddir(dir.get());  // the copy shares its position with `directory`
   while (const dirent* entry = readdir(dir.get())) {
     std::string name(entry->d_name);
     if (name != "." && name != "..") names.push_back(name);
@@ -121,20 +122,6 @@ TreeSnapshot snapshotTree(const std::string& directory, const std::set<std::stri
   else
     snapshotAt(fd.get(), "", skip, snapshot);
   return snapshot;
-}
-
-std::string describeChanges(const TreeSnapshot& before, const TreeSnapshot& after) {
-  std::string changes;
-  for (const auto& [path, what] : before) {
-    auto found = after.find(path);
-    if (found == after.end())
-      changes += "gone: " + path + "\n";
-    else if (found->second != what)
-      changes += "changed: " + path + " (" + what + " -> " + found->second + ")\n";
-  }
-  for (const auto& [path, what] : after)
-    if (before.count(path) == 0) changes += "new: " + path + " (" + what + ")\n";
-  return changes;
 }
 
 bool readFileBelow(const std::string& path, std::string& contents) {

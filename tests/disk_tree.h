@@ -8,9 +8,10 @@
 
 namespace tolvex {
 
-// Trees on disk for the hostile-archive tests and the fuzz targets. Everything here works
-// relative to directory descriptors, so paths longer than PATH_MAX and names of any bytes
-// are handled, and no symbolic link is ever followed.
+// Trees on disk, as every test reads them. On POSIX systems everything here works relative
+// to directory descriptors, so paths longer than PATH_MAX and names of any bytes are
+// handled, and no symbolic link is ever followed; on Windows (disk_tree_windows.cpp) the
+// first three, with names in UTF-8.
 
 // Removes `path` and everything below it; a link is removed, not followed. True when
 // nothing is left (an absent path included).
@@ -24,7 +25,19 @@ TreeSnapshot snapshotTree(const std::string& directory, const std::set<std::stri
 
 // "" when `after` equals `before`; otherwise one line per path that appeared, disappeared
 // or changed.
-std::string describeChanges(const TreeSnapshot& before, const TreeSnapshot& after);
+inline std::string describeChanges(const TreeSnapshot& before, const TreeSnapshot& after) {
+  std::string changes;
+  for (const auto& [path, what] : before) {
+    auto found = after.find(path);
+    if (found == after.end())
+      changes += "gone: " + path + "\n";
+    else if (found->second != what)
+      changes += "changed: " + path + " (" + what + " -> " + found->second + ")\n";
+  }
+  for (const auto& [path, what] : after)
+    if (before.count(path) == 0) changes += "new: " + path + " (" + what + ")\n";
+  return changes;
+}
 
 // The names in the directory open as `directory` (borrowed), "." and ".." left out, in no
 // particular order; false when it cannot be read.

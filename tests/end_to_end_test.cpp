@@ -18,19 +18,13 @@
 #include <vector>
 
 #include "archive_builder.h"
+#include "disk_tree.h"
 #include "program_run.h"
 #include "temp_dir.h"
 #include "test_files.h"
 
 namespace tolvex {
 namespace {
-
-std::string repeat(const std::string& piece, size_t times) {
-  std::string out;
-  for (size_t i = 0; i < times; ++i)
-    out += piece;
-  return out;
-}
 
 TEST(EndToEnd, NoArgumentPrintsTheUsage) {
   TempDir dir;
@@ -125,7 +119,7 @@ TEST(EndToEnd, NameLineIsTheFinalComponent) {
   Outcome run = runTolvex(arguments);
   EXPECT_EQ(expected, run.output);
   EXPECT_EQ(0, run.status);
-  EXPECT_TRUE(readTree(".").empty());
+  EXPECT_TRUE(snapshotTree(".").empty());
 }
 
 TEST(EndToEnd, ControlBytesOfNamesShowAsQuestionMarksOnATerminal) {
@@ -162,12 +156,12 @@ TEST(EndToEnd, ArchivesShareTheOutputDirectory) {
                 "Extracting tolvex/one.txt (1) . OK\n"
                 "Extracting tolvex/shared/a.txt (7) . OK\n",
             run.output);
-  EXPECT_EQ((Tree{{"tolvex/empty", "<dir>"},
-                  {"tolvex/one.txt", "1"},
-                  {"tolvex/shared", "<dir>"},
-                  {"tolvex/shared/a.txt", "first a"},
-                  {"tolvex/shared/b.txt", "b"}}),
-            readTree("tolvex"));
+  EXPECT_EQ((TreeSnapshot{{"empty", "dir"},
+                          {"one.txt", "file:1"},
+                          {"shared", "dir"},
+                          {"shared/a.txt", "file:first a"},
+                          {"shared/b.txt", "file:b"}}),
+            snapshotTree("tolvex"));
 }
 
 TEST(EndToEnd, HeadersThatExtractNothing) {
@@ -209,8 +203,9 @@ TEST(EndToEnd, HeadersThatExtractNothing) {
     EXPECT_EQ(banner + "x.asar\n" + c.lines, run.output);
     EXPECT_EQ(0, run.status);
     EXPECT_EQ(c.makesRoot, exists("tolvex"));
-    const Tree left = c.makesRoot ? Tree{} : Tree{{"./x.asar", c.archive}};
-    EXPECT_EQ(left, readTree(c.makesRoot ? "tolvex" : "."));
+    const TreeSnapshot left =
+        c.makesRoot ? TreeSnapshot{} : TreeSnapshot{{"x.asar", "file:" + c.archive}};
+    EXPECT_EQ(left, snapshotTree(c.makesRoot ? "tolvex" : "."));
   }
 }
 
@@ -234,9 +229,10 @@ TEST(EndToEnd, FailedExtractionThenAGoodArchive) {
                 "good.asar\n"
                 "Extracting tolvex/c.txt (4) . OK\n",
             run.output);
-  EXPECT_EQ(
-      (Tree{{"tolvex/a.txt", "hi"}, {"tolvex/b.bin", repeat("x", 1024)}, {"tolvex/c.txt", "good"}}),
-      readTree("tolvex"));
+  EXPECT_EQ((TreeSnapshot{{"a.txt", "file:hi"},
+                          {"b.bin", "file:" + repeat("x", 1024)},
+                          {"c.txt", "file:good"}}),
+            snapshotTree("tolvex"));
 }
 
 TEST(EndToEnd, OpenFailuresMakeNothing) {
@@ -254,7 +250,7 @@ TEST(EndToEnd, OpenFailuresMakeNothing) {
                 "x.asar\nError: Cannot open archive.\n"
                 "good.asar\nExtracting tolvex/f (2) . OK\n",
             run.output);
-  EXPECT_EQ((Tree{{"tolvex/f", "ok"}}), readTree("tolvex"));
+  EXPECT_EQ((TreeSnapshot{{"f", "file:ok"}}), snapshotTree("tolvex"));
 }
 
 TEST(EndToEnd, UnreadableArchiveCannotBeOpened) {
@@ -293,10 +289,10 @@ TEST(EndToEnd, UnsafeEntryNamesAreRefused) {
     Outcome run = runTolvex({"evil.asar"});
     EXPECT_EQ(banner + "evil.asar\nExtracting " + c.printed + " o NG\nError: Extraction failed.\n",
               run.output);
-    EXPECT_EQ((Tree{{"./evil.asar", readFile("evil.asar")},
-                    {"./sentinel", "untouched"},
-                    {"./tolvex", "<dir>"}}),
-              readTree("."));
+    EXPECT_EQ((TreeSnapshot{{"evil.asar", "file:" + readFile("evil.asar")},
+                            {"sentinel", "file:untouched"},
+                            {"tolvex", "dir"}}),
+              snapshotTree("."));
   }
 }
 
@@ -326,19 +322,8 @@ TEST(EndToEnd, ExistingFilesAreRewrittenAndOthersKept) {
   archive.addFile("a.txt", "new");
   archive.writeTo("x.asar");
   EXPECT_EQ(banner + "x.asar\nExtracting tolvex/a.txt (3) . OK\n", runTolvex({"x.asar"}).output);
-  EXPECT_EQ((Tree{{"tolvex/a.txt", "new"}, {"tolvex/keep.txt", "kept"}}), readTree("tolvex"));
-}
-
-// An archive of one file of `size` bytes of zeros, `first`, followed by `count` small files;
-// written sparse, so that a large size costs no disk.
-void writeArchiveWithLargeFile(const std::string& path, const std::string& first, uint64_t size,
-                               int count) {
-  std::string members =
-      "\"" + first + "\":{\"offset\":\"0\",\"size\":" + std::to_string(size) + "}";
-  for (int i = 0; i < count; ++i)
-    members += ",\"z" + std::to_string(10000 + i) + "\":{\"offset\":\"0\",\"size\":10}";
-  writeFile(path, archiveFromHeader("{\"files\":{" + members + "}}"));
-  ASSERT_EQ(0, truncate(path.c_str(), static_cast<off_t>(readFile(path).size() + size)));
+  EXPECT_EQ((TreeSnapshot{{"a.txt", "file:new"}, {"keep.txt", "file:kept"}}),
+            snapshotTree("tolvex"));
 }
 
 // Every line of `output` that names a file, by the file's path.
@@ -352,10 +337,11 @@ std::set<std::string> namedFiles(const std::string& output) {
   return paths;
 }
 
-std::set<std::string> filesIn(const Tree& tree) {
+// The files below ./tolvex, by their paths as the progress lines name them.
+std::set<std::string> filesInOutput() {
   std::set<std::string> paths;
-  for (const auto& [path, contents] : tree)
-    if (contents != "<dir>") paths.insert(path);
+  for (const auto& [path, what] : snapshotTree("tolvex"))
+    if (what.compare(0, 5, "file:") == 0) paths.insert("tolvex/" + path);
   return paths;
 }
 
@@ -365,22 +351,10 @@ std::set<std::string> filesIn(const Tree& tree) {
 // start on the line of the marks.
 TEST(EndToEnd, InterruptOnATerminalEndsTheLineAndTakesBackTheRest) {
   TempDir dir;
-  const uint64_t size = 256u << 20;
-  writeArchiveWithLargeFile("big.asar", "a", size, 50);
-  UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY));
-  ASSERT_TRUE(master.get() >= 0 && grantpt(master.get()) == 0 && unlockpt(master.get()) == 0);
-  UniqueFd terminal(open(ptsname(master.get()), O_RDWR | O_NOCTTY));
-  termios mode;
-  ASSERT_EQ(0, tcgetattr(terminal.get(), &mode));
-  cfmakeraw(&mode);
-  tcsetattr(terminal.get(), TCSANOW, &mode);
-  pid_t child = startTolvex({"big.asar"}, terminal.get());
-  terminal.reset(-1);
+  const uint64_t size = largeCopySize;
   // The marks fill the terminal, which holds far fewer than the file's 262144, and the
   // copy waits for room.
-  usleep(500 * 1000);
-  kill(child, SIGINT);
-  Outcome run = collect(child, master.get());
+  Outcome run = interruptLargeCopy(500);
   EXPECT_EQ(SIGINT, run.signal);
   const std::string start = banner + "big.asar\nExtracting tolvex/a (268435456) ";
   ASSERT_EQ(start, run.output.substr(0, start.size()));
@@ -393,7 +367,7 @@ TEST(EndToEnd, InterruptOnATerminalEndsTheLineAndTakesBackTheRest) {
   struct stat status;
   ASSERT_EQ(0, stat("tolvex/a", &status));
   EXPECT_EQ(marks.size() * 1024, uint64_t(status.st_size));
-  EXPECT_EQ((std::set<std::string>{"tolvex/a"}), filesIn(readTree("tolvex")));
+  EXPECT_EQ((std::set<std::string>{"tolvex/a"}), filesInOutput());
 }
 
 // Interrupted while the output waits for a reader: afterwards every file in the tree has
@@ -405,7 +379,7 @@ TEST(EndToEnd, InterruptLeavesOnlyFilesWhoseLinesWerePrinted) {
                              : std::string(signalName) == "SIGTERM" ? SIGTERM
                                                                     : SIGHUP;
     TempDir dir;
-    writeArchiveWithLargeFile("many.asar", "a", 10, 4000);  // far more lines than a pipe holds
+    ASSERT_TRUE(writeArchiveWithLargeFile("many.asar", "a", 10, 4000));  // far more lines than a pipe holds
     int pipeFds[2];
     ASSERT_EQ(0, pipe(pipeFds));
     pid_t child = startTolvex({"many.asar"}, pipeFds[1]);
@@ -419,7 +393,7 @@ TEST(EndToEnd, InterruptLeavesOnlyFilesWhoseLinesWerePrinted) {
     EXPECT_EQ('\n', run.output.back());
     std::set<std::string> named = namedFiles(run.output);
     EXPECT_LT(named.size(), 4001u);
-    EXPECT_EQ(named, filesIn(readTree("tolvex")));
+    EXPECT_EQ(named, filesInOutput());
   }
 }
 
@@ -427,7 +401,7 @@ TEST(EndToEnd, InterruptLeavesOnlyFilesWhoseLinesWerePrinted) {
 // program used to die of SIGPIPE at its next line.
 TEST(EndToEnd, ReaderThatGoesAwayLeavesTheExtractionToRunToItsEnd) {
   TempDir dir;
-  writeArchiveWithLargeFile("one.asar", "a", 10, 3000);
+  ASSERT_TRUE(writeArchiveWithLargeFile("one.asar", "a", 10, 3000));
   ArchiveBuilder second;
   second.addFile("last", "last");
   second.writeTo("two.asar");
@@ -439,7 +413,7 @@ TEST(EndToEnd, ReaderThatGoesAwayLeavesTheExtractionToRunToItsEnd) {
   int status = 0;
   ASSERT_EQ(child, waitpid(child, &status, 0));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(3001u, filesIn(readTree("tolvex")).size() - 1);
+  EXPECT_EQ(3001u, filesInOutput().size() - 1);
   EXPECT_EQ("last", readFile("tolvex/last"));
 }
 
@@ -447,7 +421,7 @@ TEST(EndToEnd, ReaderThatGoesAwayLeavesTheExtractionToRunToItsEnd) {
 // goes on; the program used to die of SIGXFSZ.
 TEST(EndToEnd, FileSizeLimitFailsTheFileAndTheNextArchiveGoesOn) {
   TempDir dir;
-  writeArchiveWithLargeFile("big.asar", "a", 100000, 1);
+  ASSERT_TRUE(writeArchiveWithLargeFile("big.asar", "a", 100000, 1));
   ArchiveBuilder second;
   second.addFile("small", "fits");
   second.writeTo("small.asar");
@@ -485,12 +459,12 @@ TEST(EndToEnd, ArchivesFromPipesAndFifosExtractAsFromFiles) {
   EXPECT_EQ(banner + "stdin\n" + lines + "fifo\n" + lines + "a.asar\n" + lines, run.output);
   // The copies are gone: nothing but the archive and the tree.
   unlink("fifo");
-  EXPECT_EQ((Tree{{"./a.asar", streamed},
-                  {"./tolvex", "<dir>"},
-                  {"./tolvex/big.bin", repeat("0123456789abcdef", 40000)},
-                  {"./tolvex/dir", "<dir>"},
-                  {"./tolvex/dir/small.txt", "small"}}),
-            readTree("."));
+  EXPECT_EQ((TreeSnapshot{{"a.asar", "file:" + streamed},
+                          {"tolvex", "dir"},
+                          {"tolvex/big.bin", "file:" + repeat("0123456789abcdef", 40000)},
+                          {"tolvex/dir", "dir"},
+                          {"tolvex/dir/small.txt", "file:small"}}),
+            snapshotTree("."));
 }
 
 // The first bytes are no archive's, so the rest is left in the pipe, here for wc.
@@ -500,7 +474,7 @@ TEST(EndToEnd, StreamThatIsNotAnArchiveIsLeftAtOnce) {
             runPipeline("yes | head -c 64000000 | "
                         "{ \"$T\" /dev/stdin; test $(wc -c) -gt 63000000 && echo left unread; }")
                 .output);
-  EXPECT_TRUE(readTree(".").empty());
+  EXPECT_TRUE(snapshotTree(".").empty());
 }
 
 TEST(EndToEnd, StreamThatCannotBeCopiedIsNotExtracted) {
@@ -513,7 +487,7 @@ TEST(EndToEnd, StreamThatCannotBeCopiedIsNotExtracted) {
                         .output);
   // A file size limit of 64 KiB stops the copy as a full disk would, and nothing is left.
   EXPECT_EQ(failed, runPipeline("cat a.asar | { ulimit -f 64; \"$T\" /dev/stdin; }").output);
-  EXPECT_EQ((Tree{{"./a.asar", streamed}}), readTree("."));
+  EXPECT_EQ((TreeSnapshot{{"a.asar", "file:" + streamed}}), snapshotTree("."));
 }
 
 // Waits up to `seconds` for `child` to end; its status, or -1 when it is still running
@@ -533,12 +507,10 @@ int waitAtMost(pid_t child, int seconds) {
 // that no one reads. It used to take the second one as the first.
 TEST(EndToEnd, InterruptTwiceEndsTheProgramWhileItsOutputIsBlocked) {
   TempDir dir;
-  writeArchiveWithLargeFile("many.asar", "a", 10, 4000);  // more lines than a terminal holds
-  UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY));
-  ASSERT_TRUE(master.get() >= 0 && grantpt(master.get()) == 0 && unlockpt(master.get()) == 0);
-  UniqueFd terminal(open(ptsname(master.get()), O_RDWR | O_NOCTTY));
-  pid_t child = startTolvex({"many.asar"}, terminal.get());
-  terminal.reset(-1);
+  ASSERT_TRUE(writeArchiveWithLargeFile("many.asar", "a", 10, 4000));  // more lines than a terminal holds
+  UniqueFd master(-1);
+  pid_t child = startOnTerminal({"many.asar"}, master);
+  ASSERT_GT(child, 0);
   usleep(500 * 1000);  // the terminal is full by now, and the program waits to write
   kill(child, SIGINT);
   usleep(200 * 1000);
@@ -552,7 +524,7 @@ TEST(EndToEnd, InterruptTwiceEndsTheProgramWhileItsOutputIsBlocked) {
 // run goes on to its end. It used to be handled all the same.
 TEST(EndToEnd, InterruptIgnoredByWhoStartedItStaysIgnored) {
   TempDir dir;
-  writeArchiveWithLargeFile("many.asar", "a", 10, 2000);
+  ASSERT_TRUE(writeArchiveWithLargeFile("many.asar", "a", 10, 2000));
   int pipeFds[2];
   ASSERT_EQ(0, pipe(pipeFds));
   pid_t child = startTolvex({"many.asar"}, pipeFds[1], [] { signal(SIGHUP, SIG_IGN); });
@@ -565,7 +537,7 @@ TEST(EndToEnd, InterruptIgnoredByWhoStartedItStaysIgnored) {
   EXPECT_TRUE(sent);
   EXPECT_EQ(0, run.status);
   EXPECT_EQ(2001u, namedFiles(run.output).size());
-  EXPECT_EQ(2001u, filesIn(readTree("tolvex")).size());
+  EXPECT_EQ(2001u, filesInOutput().size());
 }
 
 // An interrupt while a stream that never ends is copied ends the program within a second,
@@ -606,7 +578,7 @@ TEST(EndToEnd, InterruptEndsTheCopyOfAnEndlessStream) {
     ASSERT_NE(-1, status) << "still running a second after the interrupt";
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
   }
-  EXPECT_TRUE(readTree(".").empty());
+  EXPECT_TRUE(snapshotTree(".").empty());
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <thread>
 
+#include "archive_builder.h"
 #include "test_files.h"
 
 namespace tolvex {
@@ -136,6 +137,22 @@ void feed(int fd, std::string bytes) {
 
 }  // namespace
 
+pid_t startOnTerminal(const std::vector<std::string>& arguments, UniqueFd& master) {
+  UniqueFd terminal(-1);
+  if (!openTerminal(master, terminal)) return -1;
+  return startTolvex(arguments, terminal.get());
+}
+
+Outcome interruptLargeCopy(int milliseconds) {
+  if (!writeArchiveWithLargeFile("big.asar", "a", largeCopySize, 50)) return Outcome();
+  UniqueFd master(-1);
+  pid_t child = startOnTerminal({"big.asar"}, master);
+  if (child <= 0) return Outcome();
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  kill(child, SIGINT);
+  return collect(child, master.get());
+}
+
 Outcome runProgram(const RunOptions& options) {
   // A reader of the input that goes away must not end the test.
   signal(SIGPIPE, SIG_IGN);
@@ -179,39 +196,6 @@ Outcome runProgram(const RunOptions& options) {
   if (child > 0) run = collect(child, reader.get(), options.timeoutSeconds, watch);
   if (feeder.joinable()) feeder.join();
   return run;
-}
-
-namespace {
-
-void collect(const std::string& directory, Tree& tree) {
-  DIR* dir = opendir(directory.c_str());
-  if (dir == nullptr) return;
-  while (const dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    std::string path = directory + "/" + name;
-    struct stat status;
-    if (lstat(path.c_str(), &status) != 0) continue;
-    if (S_ISLNK(status.st_mode)) {
-      char target[4096];
-      ssize_t length = readlink(path.c_str(), target, sizeof target);
-      tree[path] = "<link>" + std::string(target, length > 0 ? size_t(length) : 0);
-    } else if (S_ISDIR(status.st_mode)) {
-      tree[path] = "<dir>";
-      collect(path, tree);
-    } else {
-      tree[path] = readFile(path);
-    }
-  }
-  closedir(dir);
-}
-
-}  // namespace
-
-Tree readTree(const std::string& directory) {
-  Tree tree;
-  collect(directory, tree);
-  return tree;
 }
 
 bool exists(const std::string& path) {

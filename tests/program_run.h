@@ -4,9 +4,10 @@
 #include <sys/types.h>
 
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
+
+#include "unique_fd.h"
 
 namespace tolvex {
 
@@ -72,10 +73,18 @@ Outcome runTolvex(
 // As runTolvex, with standard output a terminal in raw mode (no newline translation).
 Outcome runTolvexOnTerminal(const std::vector<std::string>& arguments);
 
-// Every entry below `directory`, by path: a file's contents, "<dir>" for a directory and
-// "<link>" with its target for a symbolic link.
-using Tree = std::map<std::string, std::string>;
-Tree readTree(const std::string& directory);
+// Starts tolvex with `arguments` in the current directory, its standard output a terminal
+// in raw mode whose other side `master` is made to read (collect() reads it to the end);
+// until it is read the terminal holds a few KiB, and the program waits to write more.
+pid_t startOnTerminal(const std::vector<std::string>& arguments, UniqueFd& master);
+
+// The size of the large file in the archive interruptLargeCopy() extracts.
+constexpr uint64_t largeCopySize = uint64_t(256) << 20;
+
+// Extracts an archive of a file of largeCopySize bytes, then 50 small ones, to a terminal
+// that is not read for `milliseconds` (the marks fill it and the copy waits), then sends
+// SIGINT (Ctrl-C to a Windows program under the emulator) and collects what was shown.
+Outcome interruptLargeCopy(int milliseconds);
 
 bool exists(const std::string& path);
 

@@ -1,9 +1,11 @@
 #ifndef TOLVEX_TESTS_TEST_FILES_H_
 #define TOLVEX_TESTS_TEST_FILES_H_
 
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <fstream>
@@ -11,11 +13,22 @@
 #include <sstream>
 #include <string>
 
+#ifndef _WIN32
 #include "unique_fd.h"
+#endif
 
 namespace tolvex {
 
 // Small file helpers shared by the tests.
+
+// `piece`, `times` times over.
+inline std::string repeat(const std::string& piece, size_t times) {
+  std::string result;
+  result.reserve(piece.size() * times);
+  for (size_t i = 0; i < times; ++i)
+    result += piece;
+  return result;
+}
 
 inline std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -33,6 +46,7 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+#ifndef _WIN32
 // While it lives, no file this process writes may grow beyond `bytes`, and a write past
 // that fails (SIGXFSZ ignored, as the program ignores it). A test that feeds a byte count
 // of 4 GiB holds one, so that a fault which copies on fails at once instead of filling the
@@ -58,6 +72,7 @@ class FileSizeCap {
   rlimit previous_ = {};
   void (*previousHandler_)(int);
 };
+#endif
 
 }  // namespace tolvex
 

@@ -20,8 +20,10 @@
 #include "archive/header_prefix.h"
 #include "archive_builder.h"
 #include "disk_tree.h"
+#include "folded_names.h"
 #include "forwarding_file_system.h"
 #include "memory_byte_source.h"
+#include "memory_extraction.h"
 #include "output_capture.h"
 #include "temp_dir.h"
 #include "test_files.h"
@@ -44,153 +46,62 @@ struct Outcome {
 // Extracts `archive` (its "files" value `files`) into ./tolvex through `files`, on one
 // thread or two, and returns what was printed and left.
 Outcome extract(const ArchiveBuilder& builder, bool twoThreads, FileSystem& files) {
-  const std::string archive = builder.build();
   JsonDocument document;
-  const JsonValue& tree = builder.filesValue(document);
-  MemoryByteSource source(archive);
-  MemoryByteSource ahead(archive);
-  ArchiveContext context{source, 0, twoThreads ? &ahead : nullptr};
-  JsonDocument header;
-  EXPECT_TRUE(readHeader(context, header));
-  OutputCapture output;
-  bool ok = extractTree(context, "tolvex", tree, files);
-  return {output.text(), ok, snapshotTree("tolvex")};
+  Extraction run = extractInMemory(builder.build(), builder.filesValue(document), twoThreads, files);
+  return {run.output, run.ok, snapshotTree("tolvex")};
 }
 
 // A file system that takes names without regard to case, as two major desktop systems
-// do by default: every name is folded to lower case on its way to the disk.
+// do by default: a name that equals one in the same directory but for case stands for
+// that one, which keeps the spelling it was made with.
 class FoldingFileSystem final : public ForwardingFileSystem {
  public:
   using ForwardingFileSystem::ForwardingFileSystem;
 
   FsStatus makeDirectory(const Handle& parent, const std::string& name) override {
-    return real_.makeDirectory(parent, fold(name));
+    return real_.makeDirectory(parent, spelling(parent, name));
   }
   FsStatus openDirectory(const Handle& parent, const std::string& name, Handle& directory,
                          DirectoryId& id) override {
-    return real_.openDirectory(parent, fold(name), directory, id);
+    return real_.openDirectory(parent, spelling(parent, name), directory, id);
   }
   FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) override {
-    return real_.createFile(parent, fold(name), file);
+    return real_.createFile(parent, spelling(parent, name), file);
   }
   NodeKind kindOf(const Handle& parent, const std::string& name) override {
-    return real_.kindOf(parent, fold(name));
+    return real_.kindOf(parent, spelling(parent, name));
   }
   bool mayFoldNames(const Handle&) override { return true; }
   bool removeFile(const Handle& parent, const std::string& name) override {
-    return real_.removeFile(parent, fold(name));
+    return real_.removeFile(parent, spelling(parent, name));
   }
   bool removeDirectory(const Handle& parent, const std::string& name) override {
-    return real_.removeDirectory(parent, fold(name));
+    return real_.removeDirectory(parent, spelling(parent, name));
   }
 
  private:
-  static std::string fold(std::string name) {
+  static std::string lower(std::string name) {
     std::transform(name.begin(), name.end(), name.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return name;
   }
+  // The name in `parent` that `name` stands for: one there already, or `name` itself.
+  static std::string spelling(const Handle& parent, const std::string& name) {
+    std::vector<std::string> names;
+    listDirectory(static_cast<int>(parent.value()), names);
+    for (const std::string& existing : names)
+      if (lower(existing) == lower(name)) return existing;
+    return name;
+  }
 };
-
-// A file that keeps the thread copying it busy while the other goes on ahead: each write
-// to the file "0" takes a while (see SlowFirstFile).
-const std::string slow(3000, 's');
-const std::string slowLine = "Extracting tolvex/0 (3000) ... OK\n";
-
-// Writes to the file "0" wait first, from none to five milliseconds, and so does the
-// making of every name that begins with a capital letter, from none to two: so that the
-// other thread goes on meanwhile, differently from one run to the next. With
-// `saysItFolds`, directories say they may fold names (whether or not they do), so that
-// the scheduler keeps the order of names in each directory.
-class SlowFirstFile final : public ForwardingFileSystem {
- public:
-  explicit SlowFirstFile(FileSystem& next = nativeFileSystem(), bool saysItFolds = false)
-      : ForwardingFileSystem(next), saysItFolds_(saysItFolds) {}
-
-  bool mayFoldNames(const Handle& directory) override {
-    return saysItFolds_ || real_.mayFoldNames(directory);
-  }
-
-  FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) override {
-    waitBefore(name);
-    FsStatus status = real_.createFile(parent, name, file);
-    if (status == FsStatus::Ok && name == "0") slowFile_ = file.value();
-    return status;
-  }
-  FsStatus makeDirectory(const Handle& parent, const std::string& name) override {
-    waitBefore(name);
-    return real_.makeDirectory(parent, name);
-  }
-  FsStatus write(const Handle& file, const char* bytes, size_t count, size_t& written) override {
-    if (file.value() == slowFile_)
-      std::this_thread::sleep_for(std::chrono::microseconds(500 * (waits_++ % 11)));
-    return real_.write(file, bytes, count, written);
-  }
-  bool close(Handle& file) override {
-    if (file.value() == slowFile_) slowFile_ = Handle::none;
-    return real_.close(file);
-  }
-
- private:
-  static void waitBefore(const std::string& name) {
-    if (!name.empty() && name[0] >= 'A' && name[0] <= 'Z')
-      std::this_thread::sleep_for(std::chrono::microseconds(200 * (waits_++ % 11)));
-  }
-
-  const bool saysItFolds_;
-  std::atomic<intptr_t> slowFile_{Handle::none};
-  static std::atomic<int> waits_;  // counts on from one file system to the next
-};
-
-std::atomic<int> SlowFirstFile::waits_{0};
 
 // Where a name folds to one made earlier, the outcome is that of making one entry after
 // the other, not of which thread got there first. Before directories were made in walk
 // order, "a" could be made before the file "A" and take its place.
 TEST(CopyScheduler, FoldedNamesGiveTheOneByOneOutcome) {
-  struct Case {
-    const char* name;
-    std::vector<std::pair<std::string, std::string>> files;  // after the slow file "0"
-    std::string output;                                      // after the slow file's line
-    TreeSnapshot tree;                                       // besides "0"
-  };
-  const Case cases[] = {
-      {"a file, then a directory of the same name",
-       {{"A", "file"}, {"a/x", "x"}},
-       "Extracting tolvex/A (4) . OK\nExtracting tolvex/a/x o NG\n",
-       {{"a", "file:file"}}},
-      {"two directories of the same name",
-       {{"B/f", "first"}, {"b/f", "second"}, {"b/g", "g"}},
-       "Extracting tolvex/B/f (5) . OK\nExtracting tolvex/b/f (6) . OK\n"
-       "Extracting tolvex/b/g (1) . OK\n",
-       {{"b", "dir"}, {"b/f", "file:second"}, {"b/g", "file:g"}}},
-      {"two files of the same name",
-       {{"C", "upper"}, {"c", "lower"}, {"d", "d"}},
-       "Extracting tolvex/C (5) . OK\nExtracting tolvex/c (5) . OK\n"
-       "Extracting tolvex/d (1) . OK\n",
-       {{"c", "file:lower"}, {"d", "file:d"}}},
-      {"a directory, then a file of the same name",
-       {{"E/f", "f"}, {"e", "e"}, {"z", "z"}},
-       "Extracting tolvex/E/f (1) . OK\nExtracting tolvex/e o NG\n",
-       {{"e", "dir"}, {"e/f", "file:f"}}},
-  };
   FoldingFileSystem folding;
   SlowFirstFile files(folding);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ArchiveBuilder builder;
-    builder.addFile("0", slow);
-    for (const auto& [path, contents] : c.files)
-      builder.addFile(path, contents);
-    TreeSnapshot tree = c.tree;
-    tree["0"] = "file:" + slow;
-    for (int round = 0; round < repeats; ++round) {
-      TempDir dir;
-      Outcome run = extract(builder, round > 0, files);
-      ASSERT_EQ(slowLine + c.output, run.output) << "round " << round;
-      ASSERT_EQ(tree, run.tree) << "round " << round;
-    }
-  }
+  expectFoldedNamesOneByOne(files, repeats);
 }
 
 // Ahead of its turn a file is only ever created: an existing file right after an entry
@@ -198,7 +109,7 @@ TEST(CopyScheduler, FoldedNamesGiveTheOneByOneOutcome) {
 // after the other would leave it, and what was made ahead of the failure is gone.
 TEST(CopyScheduler, ExistingFileAfterAFailureStaysUntouched) {
   ArchiveBuilder builder;
-  builder.addFile("0", slow);
+  builder.addFile("0", slowContents);
   builder.addFile("a/b", "never");
   builder.addFile("c", "new");
   for (char name = 'd'; name <= 'k'; ++name)
@@ -217,7 +128,7 @@ TEST(CopyScheduler, ExistingFileAfterAFailureStaysUntouched) {
     ASSERT_FALSE(run.ok);
     ASSERT_EQ(slowLine + "Extracting tolvex/a/b o NG\n", run.output) << "round " << round;
     ASSERT_EQ(
-        (TreeSnapshot{{"0", "file:" + slow}, {"a", "dir"}, {"a/b", "dir"}, {"c", "file:old"}}),
+        (TreeSnapshot{{"0", "file:" + slowContents}, {"a", "dir"}, {"a/b", "dir"}, {"c", "file:old"}}),
         run.tree)
         << "round " << round;
     struct stat after;
@@ -261,11 +172,11 @@ class QuotaFileSystem final : public ForwardingFileSystem {
 // holds what fitted.
 TEST(CopyScheduler, FullFileSystemFailsTheFileThatWouldHaveFailedOneByOne) {
   ArchiveBuilder builder;
-  builder.addFile("0", slow);
+  builder.addFile("0", slowContents);
   for (int i = 0; i < 30; ++i)
     builder.addFile("d" + std::to_string(i % 3) + "/f" + std::to_string(10 + i),
                     std::string(20000 + 1000 * i, static_cast<char>('a' + i % 26)));
-  const uint64_t quota = slow.size() + 250000;
+  const uint64_t quota = slowContents.size() + 250000;
   Outcome expected;
   {
     TempDir dir;
@@ -290,7 +201,7 @@ TEST(CopyScheduler, FullFileSystemFailsTheFileThatWouldHaveFailedOneByOne) {
 // directory the failed entries named.
 TEST(CopyScheduler, RollbackKeepsDirectoriesTheRunDidNotMake) {
   ArchiveBuilder builder;
-  builder.addFile("0", slow);
+  builder.addFile("0", slowContents);
   builder.addFile("a/b", "never");
   builder.addFile("e/x", "made ahead");
   builder.addFile("f/y", "made ahead too");
@@ -303,7 +214,7 @@ TEST(CopyScheduler, RollbackKeepsDirectoriesTheRunDidNotMake) {
     SlowFirstFile files(nativeFileSystem(), round % 2 == 1);
     Outcome run = extract(builder, round > 0, files);
     ASSERT_EQ(slowLine + "Extracting tolvex/a/b o NG\n", run.output) << "round " << round;
-    ASSERT_EQ((TreeSnapshot{{"0", "file:" + slow}, {"a", "dir"}, {"a/b", "dir"}, {"e", "dir"}}),
+    ASSERT_EQ((TreeSnapshot{{"0", "file:" + slowContents}, {"a", "dir"}, {"a/b", "dir"}, {"e", "dir"}}),
               run.tree)
         << "round " << round;
   }

@@ -18,8 +18,10 @@
 #include "platform/windows_names.h"
 #include "json/json_parser.h"
 #include "archive_builder.h"
+#include "disk_tree.h"
 #include "forwarding_file_system.h"
 #include "memory_byte_source.h"
+#include "memory_extraction.h"
 #include "output_capture.h"
 #include "temp_dir.h"
 #include "test_files.h"
@@ -30,57 +32,20 @@ namespace {
 
 using namespace std::string_literals;
 
-// Every path below `directory`, directories marked with a trailing "/", links with "@";
-// links are not followed.
-std::set<std::string> listTree(const std::string& directory) {
-  namespace fs = std::filesystem;
-  std::set<std::string> paths;
-  std::error_code error;
-  for (fs::recursive_directory_iterator it(directory, error), end; !error && it != end;
-       it.increment(error)) {
-    std::string path = it->path().lexically_relative(directory).generic_string();
-    if (it->is_symlink())
-      path += "@";
-    else if (it->is_directory())
-      path += "/";
-    paths.insert(path);
-  }
-  return paths;
-}
-
-struct Result {
-  std::string output;
-  bool ok;
-};
-
-// Walks `files` over the data region of `archive`, into ./tolvex, copying one file after
-// the other or, with `twoThreads`, with a second thread copying ahead of the walk.
-Result walkArchive(const std::string& archive, const JsonValue& files, bool twoThreads,
-                   FileSystem& fileSystem = nativeFileSystem()) {
-  MemoryByteSource source(archive);
-  MemoryByteSource ahead(archive);
-  ArchiveContext context{source, 0, twoThreads ? &ahead : nullptr};
-  JsonDocument header;
-  EXPECT_TRUE(readHeader(context, header));
-  OutputCapture output;
-  bool ok = extractTree(context, "tolvex", files, fileSystem);
-  return {output.text(), ok};
-}
-
 // Every test of the walk runs both ways: what is printed and made must not differ.
 class ExtractTreeTest : public ::testing::TestWithParam<bool> {
  protected:
-  Result walk(const std::string& archive, const JsonValue& files) {
-    return walkArchive(archive, files, GetParam());
+  Extraction walk(const std::string& archive, const JsonValue& files) {
+    return extractInMemory(archive, files, GetParam());
   }
 
-  Result walk(const ArchiveBuilder& builder) {
+  Extraction walk(const ArchiveBuilder& builder) {
     JsonDocument document;
     return walk(builder.build(), builder.filesValue(document));
   }
 
   // Walks a tree written by hand (its JSON text); its offsets count into `data`.
-  Result walkValue(const std::string& files, const std::string& data = "abcdef") {
+  Extraction walkValue(const std::string& files, const std::string& data = "abcdef") {
     JsonDocument document;
     EXPECT_TRUE(parseDocument(files, document)) << files;
     return walk(archiveFromHeader("{}", data), *document.root);
@@ -99,7 +64,7 @@ TEST_P(ExtractTreeTest, VisitsKeysInByteOrderDepthFirst) {
   builder.addFile("c", "6");
   builder.addFile("\xC3\xA9", "7");
   builder.addDirectory("empty");
-  Result result = walk(builder);
+  Extraction result = walk(builder);
   EXPECT_TRUE(result.ok);
   EXPECT_EQ(
       "Extracting tolvex/B (2) . OK\n"
@@ -110,38 +75,36 @@ TEST_P(ExtractTreeTest, VisitsKeysInByteOrderDepthFirst) {
       "Extracting tolvex/dir/x (1) . OK\n"
       "Extracting tolvex/\xC3\xA9 (1) . OK\n",
       result.output);
-  const std::set<std::string> expected = {"tolvex/",         "tolvex/B",         "tolvex/a",
-                                          "tolvex/ab",       "tolvex/c",         "tolvex/dir/",
-                                          "tolvex/dir/sub/", "tolvex/dir/sub/y", "tolvex/dir/x",
-                                          "tolvex/empty/",   "tolvex/\xC3\xA9"};
-  EXPECT_EQ(expected, listTree("."));
-  EXPECT_EQ("22", readFile("tolvex/B"));
-  EXPECT_EQ("5", readFile("tolvex/dir/sub/y"));
+  const TreeSnapshot expected = {
+      {"tolvex", "dir"},        {"tolvex/B", "file:22"},         {"tolvex/a", "file:1"},
+      {"tolvex/ab", "file:333"}, {"tolvex/c", "file:6"},           {"tolvex/dir", "dir"},
+      {"tolvex/dir/sub", "dir"}, {"tolvex/dir/sub/y", "file:5"},   {"tolvex/dir/x", "file:4"},
+      {"tolvex/empty", "dir"},   {"tolvex/\xC3\xA9", "file:7"}};
+  EXPECT_EQ(expected, snapshotTree("."));
 
   // Again over what is there now: directories reused, files rewritten.
   writeFile("tolvex/dir/x", "a longer leftover");
   EXPECT_EQ(result.output, walk(builder).output);
-  EXPECT_EQ(expected, listTree("."));
-  EXPECT_EQ("4", readFile("tolvex/dir/x"));
+  EXPECT_EQ(expected, snapshotTree("."));
 }
 
 TEST_P(ExtractTreeTest, MakesNothingForANodeThatIsNotAnObject) {
-  Result result = walkValue(emptyArray);
+  Extraction result = walkValue(emptyArray);
   EXPECT_TRUE(result.ok);
   EXPECT_EQ("", result.output);
-  EXPECT_EQ(std::set<std::string>{}, listTree("."));
+  EXPECT_EQ(TreeSnapshot{}, snapshotTree("."));
   result = walk(archiveFromHeader("{}"), *undefinedValue());
   EXPECT_TRUE(result.ok);
-  EXPECT_EQ(std::set<std::string>{}, listTree("."));
+  EXPECT_EQ(TreeSnapshot{}, snapshotTree("."));
 
   result = walkValue(object({}));
   EXPECT_TRUE(result.ok);
   EXPECT_EQ("", result.output);
-  EXPECT_EQ(std::set<std::string>{"tolvex/"}, listTree("."));
+  EXPECT_EQ((TreeSnapshot{{"tolvex", "dir"}}), snapshotTree("."));
 }
 
 TEST_P(ExtractTreeTest, PassesOverMembersThatAreNotEntries) {
-  Result result = walkValue(object({
+  Extraction result = walkValue(object({
       {"number", unsignedNumber(1)},
       {"string", text("x")},
       {"array", emptyArray},
@@ -158,32 +121,34 @@ TEST_P(ExtractTreeTest, PassesOverMembersThatAreNotEntries) {
   }));
   EXPECT_TRUE(result.ok);
   EXPECT_EQ("Extracting tolvex/file with files (2) . OK\n", result.output);
-  EXPECT_EQ((std::set<std::string>{"tolvex/", "tolvex/file with files"}), listTree("."));
-  EXPECT_EQ("bc", readFile("tolvex/file with files"));
+  EXPECT_EQ((TreeSnapshot{{"tolvex", "dir"}, {"tolvex/file with files", "file:bc"}}),
+            snapshotTree("."));
 }
 
 TEST_P(ExtractTreeTest, StopsAtFirstFailedFile) {
   mkdir("tolvex", 0777);
   mkdir("tolvex/b", 0777);  // a directory where file b should go
-  Result result = walkValue(object({
+  Extraction result = walkValue(object({
       {"a", fileEntry("0", unsignedNumber(1))},
       {"b", fileEntry("1", unsignedNumber(1))},
       {"c", fileEntry("2", unsignedNumber(1))},
   }));
   EXPECT_FALSE(result.ok);
   EXPECT_EQ("Extracting tolvex/a (1) . OK\nExtracting tolvex/b o NG\n", result.output);
-  EXPECT_EQ((std::set<std::string>{"tolvex/", "tolvex/a", "tolvex/b/"}), listTree("."));
+  EXPECT_EQ((TreeSnapshot{{"tolvex", "dir"}, {"tolvex/a", "file:a"}, {"tolvex/b", "dir"}}),
+            snapshotTree("."));
 }
 
 TEST_P(ExtractTreeTest, FailureBelowStopsTheWalkAbove) {
-  Result result = walkValue(object({
+  Extraction result = walkValue(object({
       {"d", directoryEntry(object({{"x", fileEntry("0", unsignedNumber(100))},
                                    {"y", fileEntry("0", unsignedNumber(1))}}))},
       {"e", fileEntry("0", unsignedNumber(1))},
   }));
   EXPECT_FALSE(result.ok);
   EXPECT_EQ("Extracting tolvex/d/x (100) > NG\n", result.output);
-  EXPECT_EQ((std::set<std::string>{"tolvex/", "tolvex/d/", "tolvex/d/x"}), listTree("."));
+  EXPECT_EQ((TreeSnapshot{{"tolvex", "dir"}, {"tolvex/d", "dir"}, {"tolvex/d/x", "file:"}}),
+            snapshotTree("."));
 }
 
 // A key that is not one plain component could name a place outside ./tolvex.
@@ -198,17 +163,17 @@ TEST_P(ExtractTreeTest, RefusesUnsafeKeysAndTouchesNothingOutside) {
       std::string entry =
           asFile ? fileEntry("0", unsignedNumber(3))
                  : directoryEntry(object({{"sentinel", fileEntry("0", unsignedNumber(3))}}));
-      Result result = walkValue(object({{key, entry}, {"zz", fileEntry("0", unsignedNumber(1))}}));
+      Extraction result = walkValue(object({{key, entry}, {"zz", fileEntry("0", unsignedNumber(1))}}));
       EXPECT_FALSE(result.ok);
       EXPECT_EQ("Extracting tolvex/" + key + " o NG\n", result.output);
-      EXPECT_EQ("unmodified", readFile("sentinel"));
-      EXPECT_EQ((std::set<std::string>{"sentinel", "tolvex/"}), listTree("."));
+      EXPECT_EQ((TreeSnapshot{{"sentinel", "file:unmodified"}, {"tolvex", "dir"}}),
+                snapshotTree("."));
     }
   }
 }
 
 TEST_P(ExtractTreeTest, PassesOverUnsafeKeysThatMakeNothing) {
-  Result result = walkValue(object({
+  Extraction result = walkValue(object({
       {"", unsignedNumber(5)},
       {"..", directoryEntry(emptyArray)},
       {"a/b", object({{"size", unsignedNumber(1)}})},
@@ -216,7 +181,7 @@ TEST_P(ExtractTreeTest, PassesOverUnsafeKeysThatMakeNothing) {
   }));
   EXPECT_TRUE(result.ok);
   EXPECT_EQ("Extracting tolvex/ok (2) . OK\n", result.output);
-  EXPECT_EQ((std::set<std::string>{"tolvex/", "tolvex/ok"}), listTree("."));
+  EXPECT_EQ((TreeSnapshot{{"tolvex", "dir"}, {"tolvex/ok", "file:ab"}}), snapshotTree("."));
 }
 
 // A file system that takes names as Windows does.
@@ -241,12 +206,12 @@ TEST_P(ExtractTreeTest, RefusesNamesTheFileSystemDoesNotTake) {
                                         {key, entry},
                                         {"zz", fileEntry("0", unsignedNumber(1))}}),
                                 files));
-      Result result =
-          walkArchive(archiveFromHeader("{}", "abcdef"), *files.root, GetParam(), windows);
+      Extraction result =
+          extractInMemory(archiveFromHeader("{}", "abcdef"), *files.root, GetParam(), windows);
       EXPECT_FALSE(result.ok);
       EXPECT_EQ("Extracting tolvex/0k (1) . OK\nExtracting tolvex/" + key + " o NG\n",
                 result.output);
-      EXPECT_EQ((std::set<std::string>{"tolvex/", "tolvex/0k"}), listTree("."));
+      EXPECT_EQ((TreeSnapshot{{"tolvex", "dir"}, {"tolvex/0k", "file:a"}}), snapshotTree("."));
     }
   }
 }
@@ -262,15 +227,19 @@ TEST_P(ExtractTreeTest, FollowsNoLinkBelowTheRoot) {
   const std::string data = "abc";
   for (const char* key : {"d", "e"}) {
     SCOPED_TRACE(key);
-    Result result = walkValue(
+    Extraction result = walkValue(
         object({{key, directoryEntry(object({{"f", fileEntry("0", unsignedNumber(3))}}))}}), data);
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(std::string("Extracting tolvex/") + key + "/f o NG\n", result.output);
   }
-  EXPECT_EQ((std::set<std::string>{"outside/", "real/", "real/d@", "real/e@", "tolvex@"}),
-            listTree("."));
+  EXPECT_EQ((TreeSnapshot{{"outside", "dir"},
+                          {"real", "dir"},
+                          {"real/d", "link:../outside"},
+                          {"real/e", "link:../nowhere"},
+                          {"tolvex", "link:real"}}),
+            snapshotTree("."));
 
-  Result result = walkValue(
+  Extraction result = walkValue(
       object({{"g", directoryEntry(object({{"f", fileEntry("0", unsignedNumber(3))}}))}}), data);
   EXPECT_TRUE(result.ok);
   EXPECT_EQ("abc", readFile("real/g/f"));
@@ -281,17 +250,6 @@ INSTANTIATE_TEST_SUITE_P(Copying, ExtractTreeTest, ::testing::Bool(),
                            return info.param ? "TwoThreads" : "OneByOne";
                          });
 
-// Every path below the current directory as listTree gives it, with the contents of the
-// regular files.
-std::map<std::string, std::string> snapshot() {
-  std::map<std::string, std::string> files;
-  for (const std::string& path : listTree(".")) {
-    std::error_code error;
-    bool regular = std::filesystem::is_regular_file(std::filesystem::symlink_status(path, error));
-    files[path] = regular ? readFile(path) : "";
-  }
-  return files;
-}
 
 // The archive used to compare the two ways of copying: 40 directories of 1 to 9 files,
 // some nested, with files of 0 to 3000 bytes, so that entries of all kinds and sizes stand
@@ -346,13 +304,13 @@ TEST(ExtractTreeAhead, MatchesOneByOneCopyingWhereverItFails) {
   for (const Damage& damage : cases) {
     SCOPED_TRACE(damage.what);
     std::string kept = archive.substr(0, damage.cut);
-    std::map<std::string, std::string> trees[2];
-    Result results[2];
+    TreeSnapshot trees[2];
+    Extraction results[2];
     for (bool twoThreads : {false, true}) {
       TempDir dir;
       damage.plant();
-      results[twoThreads] = walkArchive(kept, files, twoThreads);
-      trees[twoThreads] = snapshot();
+      results[twoThreads] = extractInMemory(kept, files, twoThreads);
+      trees[twoThreads] = snapshotTree(".");
     }
     EXPECT_EQ(results[0].ok, results[1].ok);
     EXPECT_EQ(results[0].output, results[1].output);
@@ -379,8 +337,8 @@ TEST(ExtractTreeAhead, MatchesOneByOneCopyingAtRefusedNamesAndReadErrors) {
       unsafeDocument));
   const JsonValue& unsafe = unsafeDocument.member("files");
   for (uint64_t failFrom : {UINT64_MAX, uint64_t(archive.size() - 20000)}) {
-    std::map<std::string, std::string> trees[2];
-    Result results[2];
+    TreeSnapshot trees[2];
+    Extraction results[2];
     for (bool twoThreads : {false, true}) {
       TempDir dir;
       MemoryByteSource source(archive);
@@ -392,7 +350,7 @@ TEST(ExtractTreeAhead, MatchesOneByOneCopyingAtRefusedNamesAndReadErrors) {
       OutputCapture output;
       bool ok = extractTree(context, "tolvex", failFrom == UINT64_MAX ? unsafe : files);
       results[twoThreads] = {output.text(), ok};
-      trees[twoThreads] = snapshot();
+      trees[twoThreads] = snapshotTree(".");
     }
     EXPECT_FALSE(results[1].ok);
     EXPECT_EQ(results[0].output, results[1].output);

@@ -23,66 +23,11 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 #include "json/json_value.h"
+#include "json_describe.h"
+#include "test_files.h"
 
 namespace tolvex {
 namespace {
-
-// A compact, exact rendering of a tree: numbers carry their form (U, S, R), strings show
-// bytes outside printable ASCII as \xHH, object members come in key order.
-std::string describeBytes(std::string_view bytes) {
-  std::string out = "\"";
-  for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7F && c != '\\') {
-      out += char(c);
-    } else {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02X", c);
-      out += escape;
-    }
-  }
-  return out + "\"";
-}
-
-std::string describe(const JsonValue& value) {
-  char buffer[64];
-  switch (value.kind) {
-    case JsonKind::Undefined:
-      return "undefined";
-    case JsonKind::Null:
-      return "null";
-    case JsonKind::Boolean:
-      return static_cast<const JsonBoolean&>(value).value ? "true" : "false";
-    case JsonKind::Number: {
-      const auto& number = static_cast<const JsonNumber&>(value);
-      if (number.form == NumberForm::Unsigned)
-        std::snprintf(buffer, sizeof buffer, "U%llu", (unsigned long long)number.unsignedValue());
-      else if (number.form == NumberForm::Signed)
-        std::snprintf(buffer, sizeof buffer, "S%lld", (long long)number.signedValue());
-      else
-        std::snprintf(buffer, sizeof buffer, "R%.17g", number.realValue());
-      return buffer;
-    }
-    case JsonKind::String:
-      return describeBytes(static_cast<const JsonString&>(value).text());
-    case JsonKind::Array: {
-      const auto& array = static_cast<const JsonArray&>(value);
-      std::string out = "[";
-      for (size_t i = 0; i < array.elementCount(); ++i)
-        out += (i ? "," : "") + describe(array.element(i));
-      return out + "]";
-    }
-    case JsonKind::Object: {
-      const auto& object = static_cast<const JsonObject&>(value);
-      std::string out = "{";
-      for (uint32_t i = 0; i < object.memberCount(); ++i) {
-        out += (i ? "," : "") + describeBytes(object.memberKey(i)) + ":" +
-               describe(object.memberValue(i));
-      }
-      return out + "}";
-    }
-  }
-  return "?";
-}
 
 using Recogniser = bool (*)(std::string_view&, JsonDocument&);
 
@@ -270,14 +215,6 @@ TEST(ParseDocument, ResetsTheDocumentFirst) {
   ASSERT_TRUE(parseDocument("[\"x\"]", document));
   ASSERT_TRUE(parseDocument("[\"y\"]", document));  // the first array is released
   EXPECT_EQ("[\"y\"]", describe(*document.root));
-}
-
-std::string repeat(const std::string& piece, size_t times) {
-  std::string out;
-  out.reserve(piece.size() * times);
-  for (size_t i = 0; i < times; ++i)
-    out += piece;
-  return out;
 }
 
 TEST(ParseDocument, NestingIsBoundedAt1024OpenContainers) {

@@ -18,13 +18,8 @@
 #include <string>
 #include <thread>
 
-#include "archive/extract_tree.h"
-#include "archive/header_prefix.h"
+#include "disk_tree.h"
 #include "platform/platform.h"
-#include "archive_builder.h"
-#include "forwarding_file_system.h"
-#include "memory_byte_source.h"
-#include "output_capture.h"
 #include "temp_dir.h"
 
 namespace tolvex {
@@ -32,27 +27,6 @@ namespace {
 
 using namespace std::string_literals;
 
-// Every entry below `directory`: "dir", or "file:" and the contents; names as on disk.
-using Tree = std::map<std::string, std::string>;
-
-Tree readTree(const std::string& directory) {
-  namespace fs = std::filesystem;
-  Tree tree;
-  std::error_code error;
-  for (fs::recursive_directory_iterator it(fs::u8path(directory), error), end;
-       !error && it != end; it.increment(error)) {
-    std::string path = it->path().lexically_relative(fs::u8path(directory)).generic_u8string();
-    if (it->is_directory(error)) {
-      tree[path] = "dir";
-    } else {
-      std::ifstream in(it->path(), std::ios::binary);
-      std::ostringstream bytes;
-      bytes << in.rdbuf();
-      tree[path] = "file:" + bytes.str();
-    }
-  }
-  return tree;
-}
 
 bool writeAt(FileSystem& files, const Handle& directory, const std::string& name,
              const std::string& bytes) {
@@ -97,7 +71,7 @@ TEST_F(WindowsFileSystemTest, CreatesOnlyNewFilesAndTellsWhatANameHolds) {
   EXPECT_EQ(lowerId, upperId);
   EXPECT_NE(rootId_, lowerId);
   EXPECT_EQ(FsStatus::Failed, files_.openDirectory(root_, "a.txt", notADirectory, fileId));
-  EXPECT_EQ((Tree{{"a.txt", "file:first"}, {"d", "dir"}}), readTree("tolvex"));
+  EXPECT_EQ((TreeSnapshot{{"a.txt", "file:first"}, {"d", "dir"}}), snapshotTree("tolvex"));
 }
 
 // Refused before the system sees them: on NTFS "a:b" would be a stream of the file "a",
@@ -115,8 +89,8 @@ TEST_F(WindowsFileSystemTest, RefusesNamesWindowsWouldMisread) {
     EXPECT_EQ(NodeKind::Other, files_.kindOf(root_, name));
   }
   EXPECT_TRUE(files_.takesName(std::string(255, 'n')));
-  EXPECT_TRUE(readTree("tolvex").empty());
-  EXPECT_EQ((Tree{{"tolvex", "dir"}}), readTree("."));
+  EXPECT_TRUE(snapshotTree("tolvex").empty());
+  EXPECT_EQ((TreeSnapshot{{"tolvex", "dir"}}), snapshotTree("."));
 }
 
 // The archive being extracted may be the file that the extraction replaces: its name must
@@ -131,7 +105,7 @@ TEST_F(WindowsFileSystemTest, ReplacesAFileThatIsOpenForReading) {
   ASSERT_EQ(9, readAt(archive, buffer, sizeof buffer, 0));
   EXPECT_EQ("old bytes", std::string(buffer, 9));
   archive.reset();
-  EXPECT_EQ((Tree{{"self.asar", "file:new"}}), readTree("tolvex"));
+  EXPECT_EQ((TreeSnapshot{{"self.asar", "file:new"}}), snapshotTree("tolvex"));
 
   ASSERT_EQ(FsStatus::Ok, files_.makeDirectory(root_, "empty"));
   EXPECT_FALSE(files_.removeFile(root_, "empty"));
@@ -169,7 +143,7 @@ TEST_F(WindowsFileSystemTest, MakesTreesDeeperThanMaxPath) {
     again[level].reset();
     EXPECT_TRUE(files_.removeDirectory(level == 0 ? root_ : again[level - 1], name));
   }
-  EXPECT_TRUE(readTree("tolvex").empty());
+  EXPECT_TRUE(snapshotTree("tolvex").empty());
 }
 
 TEST(WindowsArchiveReading, ReadsAtPositionsAndKnowsItsSize) {
@@ -221,81 +195,7 @@ TEST(WindowsStandardOutput, RedirectedOutputIsTheBytesUnchanged) {
   CloseHandle(file);
   EXPECT_FALSE(terminal);
   EXPECT_TRUE(written);
-  EXPECT_EQ((Tree{{"out", "file:" + bytes}}), readTree("."));
-}
-
-// Writes to the file "0" take a while, so that the other thread makes the entries after
-// it ahead of their turn, differently from one round to the next.
-class SlowFirstFile final : public ForwardingFileSystem {
- public:
-  FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) override {
-    FsStatus status = real_.createFile(parent, name, file);
-    if (status == FsStatus::Ok && name == "0") slowFile_ = file.value();
-    return status;
-  }
-  FsStatus write(const Handle& file, const char* bytes, size_t count, size_t& written) override {
-    if (file.value() == slowFile_)
-      std::this_thread::sleep_for(std::chrono::microseconds(500 * (waits_++ % 7)));
-    return real_.write(file, bytes, count, written);
-  }
-
- private:
-  std::atomic<intptr_t> slowFile_{Handle::none};
-  std::atomic<int> waits_{0};
-};
-
-// The file system itself folds case: two threads must leave what making one entry after
-// the other leaves, the spelling made first staying on disk.
-TEST(WindowsExtraction, FoldedNamesGiveTheOneByOneOutcome) {
-  const std::string slow(3000, 's');
-  struct Case {
-    const char* name;
-    std::vector<std::pair<std::string, std::string>> files;  // after the slow file "0"
-    std::string output;                                      // after the slow file's line
-    Tree tree;                                               // besides "0"
-  };
-  const Case cases[] = {
-      {"a file, then a directory of the same name",
-       {{"A", "file"}, {"a/x", "x"}},
-       "Extracting tolvex/A (4) . OK\nExtracting tolvex/a/x o NG\n",
-       {{"A", "file:file"}}},
-      {"two directories of the same name",
-       {{"B/f", "first"}, {"b/f", "second"}, {"b/g", "g"}},
-       "Extracting tolvex/B/f (5) . OK\nExtracting tolvex/b/f (6) . OK\n"
-       "Extracting tolvex/b/g (1) . OK\n",
-       {{"B", "dir"}, {"B/f", "file:second"}, {"B/g", "file:g"}}},
-      {"two files of the same name",
-       {{"C", "upper"}, {"c", "lower"}, {"d", "d"}},
-       "Extracting tolvex/C (5) . OK\nExtracting tolvex/c (5) . OK\n"
-       "Extracting tolvex/d (1) . OK\n",
-       {{"c", "file:lower"}, {"d", "file:d"}}},
-  };
-  SlowFirstFile files;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ArchiveBuilder builder;
-    builder.addFile("0", slow);
-    for (const auto& [path, contents] : c.files)
-      builder.addFile(path, contents);
-    Tree tree = c.tree;
-    tree["0"] = "file:" + slow;
-    const std::string archive = builder.build();
-    JsonDocument document;
-    const JsonValue& filesValue = builder.filesValue(document);
-    for (int round = 0; round < 10; ++round) {
-      TempDir dir;
-      MemoryByteSource source(archive);
-      MemoryByteSource ahead(archive);
-      ArchiveContext context{source, 0, round > 0 ? &ahead : nullptr};
-      JsonDocument header;
-      ASSERT_TRUE(readHeader(context, header));
-      OutputCapture output;
-      extractTree(context, "tolvex", filesValue, files);
-      ASSERT_EQ("Extracting tolvex/0 (3000) ... OK\n" + c.output, output.text())
-          << "round " << round;
-      ASSERT_EQ(tree, readTree("tolvex")) << "round " << round;
-    }
-  }
+  EXPECT_EQ((TreeSnapshot{{"out", "file:" + bytes}}), snapshotTree("."));
 }
 
 }  // namespace

@@ -1,0 +1,40 @@
+#ifndef TOLVEX_TESTS_MEMORY_EXTRACTION_H_
+#define TOLVEX_TESTS_MEMORY_EXTRACTION_H_
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "archive/extract_tree.h"
+#include "archive/header_prefix.h"
+#include "json/json_value.h"
+#include "memory_byte_source.h"
+#include "output_capture.h"
+#include "platform/platform.h"
+
+namespace tolvex {
+
+// What an extraction printed, and whether it went to its end.
+struct Extraction {
+  std::string output;
+  bool ok;
+};
+
+// Extracts the tree `files` over the data region of `archive` (bytes in memory) into
+// ./tolvex through `fileSystem`: on one thread, or with `twoThreads` with a second one
+// copying ahead of the walk.
+inline Extraction extractInMemory(const std::string& archive, const JsonValue& files,
+                                  bool twoThreads, FileSystem& fileSystem = nativeFileSystem()) {
+  MemoryByteSource source(archive);
+  MemoryByteSource ahead(archive);
+  ArchiveContext context{source, 0, twoThreads ? &ahead : nullptr};
+  JsonDocument header;
+  EXPECT_TRUE(readHeader(context, header));
+  OutputCapture output;
+  bool ok = extractTree(context, "tolvex", files, fileSystem);
+  return {output.text(), ok};
+}
+
+}  // namespace tolvex
+
+#endif  // TOLVEX_TESTS_MEMORY_EXTRACTION_H_
