@@ -41,7 +41,7 @@ HAVE_QEMU := $(shell command -v qemu-s390x >/dev/null 2>&1 && command -v qemu-aa
 endif
 
 .PHONY: all release test-build sanitize tsan fuzz-build bench-build posix windows test windows-test \
-	s390x aarch64 s390x-test aarch64-test \
+	s390x aarch64 s390x-test aarch64-test package \
 	demo bench bench-program fuzz fuzz-seeds clean
 
 all: release
@@ -88,6 +88,11 @@ s390x:
 aarch64:
 	cmake --preset aarch64
 	cmake --build --preset aarch64
+
+# The packages of this tree, in dist/: the Linux archive, the Debian package, the Windows
+# archive (with MinGW-w64) and their sums; the same bytes from every build of one commit.
+package:
+	@TOLVEX_MINGW="$(HAVE_MINGW)" packaging/make-packages.sh dist
 
 # The whole suite: fuzz targets (replay, then a short search each), the sanitizer builds, the
 # release build with its tests, the end-to-end tests again against the build with POSIX
@@ -187,4 +192,4 @@ bench-program: bench-build
 	./build/bench/tolvex_whole_bench --tolvex=build/bench/tolvex
 
 clean:
-	rm -rf build
+	rm -rf build dist
