@@ -40,8 +40,21 @@ ifeq ($(origin HAVE_QEMU),undefined)
 HAVE_QEMU := $(shell command -v qemu-s390x >/dev/null 2>&1 && command -v qemu-aarch64 2>/dev/null)
 endif
 
+# make package needs dpkg-shlibdeps (dpkg-dev) and, for the Windows archive, zip; checking
+# the packages needs dpkg-deb, lintian, man (man-db) and unzip. make test checks them when
+# all are there: make test HAVE_PACKAGING= acts as if they were not.
+PACKAGING_TOOLS := dpkg-shlibdeps dpkg-deb lintian man readelf $(if $(HAVE_MINGW),zip unzip)
+MISSING_PACKAGING_TOOLS := $(foreach tool,$(PACKAGING_TOOLS),\
+	$(if $(shell command -v $(tool) 2>/dev/null),,$(tool)))
+ifeq ($(origin HAVE_PACKAGING),undefined)
+HAVE_PACKAGING := $(if $(strip $(MISSING_PACKAGING_TOOLS)),,yes)
+endif
+NO_PACKAGING := $(strip $(if $(strip $(MISSING_PACKAGING_TOOLS)),\
+	$(strip $(MISSING_PACKAGING_TOOLS)) not found (Debian: dpkg-dev lintian man-db zip unzip),\
+	the packaging tools were declared missing))
+
 .PHONY: all release test-build sanitize tsan fuzz-build bench-build posix windows test windows-test \
-	s390x aarch64 s390x-test aarch64-test package \
+	s390x aarch64 s390x-test aarch64-test package package-test reproducible-test \
 	demo bench bench-program fuzz fuzz-seeds clean
 
 all: release
@@ -99,7 +112,8 @@ package:
 # alone in view, and the Windows build under Wine; then one summary of every part. The run
 # fails when any part has a failing test. A part whose tools are missing is skipped, and the
 # summary says why.
-# After Windows: the s390x and aarch64 builds under qemu.
+# After Windows: the s390x and aarch64 builds under qemu, and the packages (as a user gets
+# them, and built again elsewhere for the same bytes).
 SUITE := tests/suite.sh
 test: test-build sanitize $(if $(HAVE_TSAN),tsan) $(if $(HAVE_LIBFUZZER),fuzz-build) posix
 	@$(SUITE) start
@@ -114,6 +128,8 @@ test: test-build sanitize $(if $(HAVE_TSAN),tsan) $(if $(HAVE_LIBFUZZER),fuzz-bu
 	@$(MAKE) --no-print-directory windows-test || :
 	@$(MAKE) --no-print-directory s390x-test || :
 	@$(MAKE) --no-print-directory aarch64-test || :
+	@$(MAKE) --no-print-directory package-test || :
+	@$(MAKE) --no-print-directory reproducible-test || :
 	@$(SUITE) summary
 
 # The Windows build, cross-compiled, with its tests run under Wine: its unit tests, and the
@@ -155,6 +171,27 @@ s390x-test:
 
 aarch64-test:
 	$(call emulated-test,aarch64,aarch64-linux-gnu-g++,$(HAVE_AARCH64),g++-aarch64-linux-gnu)
+
+# The packages as a user gets them: unpacked into a fresh directory, their program run on
+# the demo archive, their manual page rendered, lintian run on the Debian package.
+package-test:
+	@if [ -z "$(HAVE_PACKAGING)" ]; then \
+	  $(SUITE) skip "packages as a user gets them" "$(NO_PACKAGING)"; \
+	elif ! $(MAKE) --no-print-directory package; then \
+	  $(SUITE) run "packages as a user gets them" false; \
+	else \
+	  $(SUITE) run "packages as a user gets them" env TOLVEX_WINE=$(HAVE_WINE) tests/package_check.sh dist; \
+	fi
+
+# The packages built again from a copy of this tree elsewhere, later: the same bytes.
+reproducible-test:
+	@if [ -z "$(HAVE_PACKAGING)" ]; then \
+	  $(SUITE) skip "packages reproducible" "$(NO_PACKAGING)"; \
+	elif ! $(MAKE) --no-print-directory package >/dev/null; then \
+	  $(SUITE) run "packages reproducible" false; \
+	else \
+	  $(SUITE) run "packages reproducible" tests/reproducible_check.sh; \
+	fi
 
 # Extracts the shipped demo archive in a fresh scratch directory and shows what came out.
 demo: release
