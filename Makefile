@@ -173,14 +173,17 @@ aarch64-test:
 	$(call emulated-test,aarch64,aarch64-linux-gnu-g++,$(HAVE_AARCH64),g++-aarch64-linux-gnu)
 
 # The packages as a user gets them: unpacked into a fresh directory, their program run on
-# the demo archive, their manual page rendered, lintian run on the Debian package.
+# the demo archive (and the end-to-end suite of the test build, when it is built, run
+# against the Linux programs), their manual page rendered, lintian run on the Debian package.
 package-test:
 	@if [ -z "$(HAVE_PACKAGING)" ]; then \
 	  $(SUITE) skip "packages as a user gets them" "$(NO_PACKAGING)"; \
 	elif ! $(MAKE) --no-print-directory package; then \
 	  $(SUITE) run "packages as a user gets them" false; \
 	else \
-	  $(SUITE) run "packages as a user gets them" env TOLVEX_WINE=$(HAVE_WINE) tests/package_check.sh dist; \
+	  $(SUITE) run "packages as a user gets them" env TOLVEX_WINE=$(HAVE_WINE) \
+	    TOLVEX_END_TO_END=$(wildcard $(CURDIR)/build/test/tolvex_end_to_end_tests) \
+	    tests/package_check.sh dist; \
 	fi
 
 # The packages built again from a copy of this tree elsewhere, later: the same bytes.

@@ -6,6 +6,8 @@
 #
 #   tests/package_check.sh [<directory>]   (what `make package-test` runs, after make package)
 #
+# With TOLVEX_END_TO_END naming the end-to-end test binary of a native test build, the
+# whole end-to-end suite runs against the Linux archive's program and the Debian package's.
 # With TOLVEX_WINE naming Wine, the Windows archive's tolvex.exe runs too (in the Wine
 # prefix of the Windows build when there is one).
 set -uo pipefail
@@ -63,6 +65,11 @@ renders() {
   zcat -f "$1" | grep -q "^\.TH TOLVEX 1 .* \"tolvex $version\""
 }
 
+# passes_end_to_end <program>: the end-to-end suite, run against the program.
+passes_end_to_end() {
+  TOLVEX_PROGRAM=$1 "$TOLVEX_END_TO_END" --gtest_brief=1
+}
+
 no_dynamic_section() {
   readelf -d "$1" | grep -q "There is no dynamic section"
 }
@@ -106,11 +113,19 @@ check "its program extracts the demo archive" extracts_demo "$scratch/tar/$linux
 check "its program is linked statically (no dynamic section)" \
   no_dynamic_section "$scratch/tar/$linux/tolvex"
 check "its manual page renders" renders "$scratch/tar/$linux/tolvex.1"
+if [ -n "${TOLVEX_END_TO_END:-}" ]; then
+  check "the end-to-end suite passes against its program" \
+    passes_end_to_end "$scratch/tar/$linux/tolvex"
+fi
 
 # The Debian package.
 mkdir "$scratch/deb" && dpkg-deb -x "$dist/$deb" "$scratch/deb"
 check "$deb installs the program in /usr/bin and it extracts the demo archive" \
   extracts_demo "$scratch/deb/usr/bin/tolvex"
+if [ -n "${TOLVEX_END_TO_END:-}" ]; then
+  check "the end-to-end suite passes against its program" \
+    passes_end_to_end "$scratch/deb/usr/bin/tolvex"
+fi
 check "its manual page is compressed in /usr/share/man/man1 and renders" \
   renders "$scratch/deb/usr/share/man/man1/tolvex.1.gz"
 check "it has a copyright file naming the MIT licence" \
