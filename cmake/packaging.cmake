@@ -45,13 +45,17 @@ else()
     string(APPEND CMAKE_EXE_LINKER_FLAGS " -static")
   else()
     # The C++ runtime inside the program: the package then depends on the C library alone,
-    # and installs on releases whose libstdc++ is older than the one it was built with.
+    # and installs on releases whose libstdc++ is older than the one it was built with. The
+    # C library it needs is that of the build machine, as dpkg-shlibdeps finds: built on
+    # Debian 12, glibc 2.36 (the C++ runtime's random device calls arc4random, its unwinder
+    # _dl_find_object).
     string(APPEND CMAKE_EXE_LINKER_FLAGS " -static-libstdc++ -static-libgcc")
   endif()
 endif()
 
 # The Debian package: `cpack -G DEB` in a dynamically linked package build. Debian's checker,
-# lintian, reports no error on it; the warnings it gives are explained beside their cause.
+# lintian (2.116), reports neither an error nor a warning on it; what it notes as
+# information is explained beside its cause.
 set(CPACK_PACKAGE_NAME tolvex)
 set(CPACK_PACKAGE_VENDOR "the tolvex developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -68,6 +72,8 @@ strict parser, writes nothing outside ./tolvex, follows no symbolic link
 planted in the output, never writes into a file that was already there, and
 does not crash or hang on a damaged or hostile archive.")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
+# The Maintainer field: the project has no address of its own yet, so this one is a
+# stand-in; a release should name a real one (cmake -DTOLVEX_PACKAGE_CONTACT=...).
 set(TOLVEX_PACKAGE_CONTACT "the tolvex developers <tolvex@users.noreply.example>"
     CACHE STRING "Who answers for the Debian package: a name and an address")
 set(CPACK_PACKAGE_CONTACT ${TOLVEX_PACKAGE_CONTACT})
@@ -87,6 +93,5 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # What Debian asks of every package besides the program, added to the staged tree before it
 # is packed: the manual page compressed, the copyright file and the changelog.
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian_files.cmake)
-set(CPACK_TOLVEX_SOURCE_DIR ${CMAKE_SOURCE_DIR})
 
 include(CPack)
