@@ -26,7 +26,35 @@ ifeq ($(origin HAVE_WINE),undefined)
 HAVE_WINE := $(shell command -v /usr/lib/wine/wine64 wine64 wine 2>/dev/null | head -n 1)
 endif
 
+# The Linux cross builds need Debian's cross compilers, their tests qemu's user-mode emulation.
+# Debian: apt-get install --no-install-recommends g++-s390x-linux-gnu g++-aarch64-linux-gnu \
+#   qemu-user googletest
+# Any can be declared missing: make test HAVE_S390X= HAVE_AARCH64= HAVE_QEMU=
+ifeq ($(origin HAVE_S390X),undefined)
+HAVE_S390X := $(shell command -v s390x-linux-gnu-g++ 2>/dev/null)
+endif
+ifeq ($(origin HAVE_AARCH64),undefined)
+HAVE_AARCH64 := $(shell command -v aarch64-linux-gnu-g++ 2>/dev/null)
+endif
+ifeq ($(origin HAVE_QEMU),undefined)
+HAVE_QEMU := $(shell command -v qemu-s390x >/dev/null 2>&1 && command -v qemu-aarch64 2>/dev/null)
+endif
+
+# make package needs dpkg-shlibdeps (dpkg-dev) and, for the Windows archive, zip; checking
+# the packages needs dpkg-deb, lintian, man (man-db) and unzip. make test checks them when
+# all are there: make test HAVE_PACKAGING= acts as if they were not.
+PACKAGING_TOOLS := dpkg-shlibdeps dpkg-deb lintian man readelf $(if $(HAVE_MINGW),zip unzip)
+MISSING_PACKAGING_TOOLS := $(foreach tool,$(PACKAGING_TOOLS),\
+	$(if $(shell command -v $(tool) 2>/dev/null),,$(tool)))
+ifeq ($(origin HAVE_PACKAGING),undefined)
+HAVE_PACKAGING := $(if $(strip $(MISSING_PACKAGING_TOOLS)),,yes)
+endif
+NO_PACKAGING := $(strip $(if $(strip $(MISSING_PACKAGING_TOOLS)),\
+	$(strip $(MISSING_PACKAGING_TOOLS)) not found (Debian: dpkg-dev lintian man-db zip unzip),\
+	the packaging tools were declared missing))
+
 .PHONY: all release test-build sanitize tsan fuzz-build bench-build posix windows test windows-test \
+	s390x aarch64 s390x-test aarch64-test package package-test reproducible-test \
 	demo bench bench-program fuzz fuzz-seeds clean
 
 all: release
@@ -65,11 +93,27 @@ windows:
 	cmake --preset windows
 	cmake --build --preset windows
 
+# Linux on s390x (big-endian) and on aarch64, cross-compiled, with their tests.
+s390x:
+	cmake --preset s390x
+	cmake --build --preset s390x
+
+aarch64:
+	cmake --preset aarch64
+	cmake --build --preset aarch64
+
+# The packages of this tree, in dist/: the Linux archive, the Debian package, the Windows
+# archive (with MinGW-w64) and their sums; the same bytes from every build of one commit.
+package:
+	@TOLVEX_MINGW="$(HAVE_MINGW)" packaging/make-packages.sh dist
+
 # The whole suite: fuzz targets (replay, then a short search each), the sanitizer builds, the
 # release build with its tests, the end-to-end tests again against the build with POSIX
 # alone in view, and the Windows build under Wine; then one summary of every part. The run
 # fails when any part has a failing test. A part whose tools are missing is skipped, and the
 # summary says why.
+# After Windows: the s390x and aarch64 builds under qemu, and the packages (as a user gets
+# them, and built again elsewhere for the same bytes).
 SUITE := tests/suite.sh
 test: test-build sanitize $(if $(HAVE_TSAN),tsan) $(if $(HAVE_LIBFUZZER),fuzz-build) posix
 	@$(SUITE) start
@@ -85,6 +129,10 @@ test: test-build sanitize $(if $(HAVE_TSAN),tsan) $(if $(HAVE_LIBFUZZER),fuzz-bu
 	@$(SUITE) run "end-to-end, POSIX.1-2008 build" env TOLVEX_PROGRAM=$(CURDIR)/build/posix/tolvex \
 	  ./build/test/tolvex_end_to_end_tests --gtest_brief=1 || :
 	@$(MAKE) --no-print-directory windows-test || :
+	@$(MAKE) --no-print-directory s390x-test || :
+	@$(MAKE) --no-print-directory aarch64-test || :
+	@$(MAKE) --no-print-directory package-test || :
+	@$(MAKE) --no-print-directory reproducible-test || :
 	@$(SUITE) summary
 
 # The Windows build, cross-compiled, with its tests run under Wine: its unit tests, and the
@@ -102,6 +150,53 @@ windows-test:
 	else \
 	  $(MAKE) --no-print-directory test-build >/dev/null && \
 	  $(SUITE) run "Windows build under Wine" ctest --preset windows; \
+	fi
+
+# A Linux cross build, with its unit and hardening tests run under qemu, and the end-to-end
+# tests of the test build run against the emulated program (cmake/emulated_tests.cmake).
+# Without the cross compiler it is skipped; without qemu it is built but not tested.
+# $(call emulated-test,<preset>,<compiler>,<whether it is there>,<Debian package>)
+define emulated-test
+	@if [ -z "$(3)" ]; then \
+	  $(SUITE) skip "$(1) build under qemu" "$(2) was not found (Debian: $(4))"; \
+	elif ! $(MAKE) --no-print-directory $(1); then \
+	  $(SUITE) run "$(1) build under qemu" false; \
+	elif [ -z "$(HAVE_QEMU)" ]; then \
+	  $(SUITE) skip "$(1) build under qemu" "qemu-user was not found (Debian: qemu-user); the build alone was checked"; \
+	else \
+	  $(MAKE) --no-print-directory test-build >/dev/null && \
+	  $(SUITE) run "$(1) build under qemu" ctest --preset $(1); \
+	fi
+endef
+
+s390x-test:
+	$(call emulated-test,s390x,s390x-linux-gnu-g++,$(HAVE_S390X),g++-s390x-linux-gnu)
+
+aarch64-test:
+	$(call emulated-test,aarch64,aarch64-linux-gnu-g++,$(HAVE_AARCH64),g++-aarch64-linux-gnu)
+
+# The packages as a user gets them: unpacked into a fresh directory, their program run on
+# the demo archive (and the end-to-end suite of the test build, when it is built, run
+# against the Linux programs), their manual page rendered, lintian run on the Debian package.
+package-test:
+	@if [ -z "$(HAVE_PACKAGING)" ]; then \
+	  $(SUITE) skip "packages as a user gets them" "$(NO_PACKAGING)"; \
+	elif ! $(MAKE) --no-print-directory package; then \
+	  $(SUITE) run "packages as a user gets them" false; \
+	else \
+	  $(SUITE) run "packages as a user gets them" env TOLVEX_WINE=$(HAVE_WINE) \
+	    TOLVEX_END_TO_END=$(wildcard $(CURDIR)/build/test/tolvex_end_to_end_tests) \
+	    tests/package_check.sh dist; \
+	fi
+
+# The packages built again from a copy of this tree elsewhere, later: the same bytes.
+reproducible-test:
+	@if [ -z "$(HAVE_PACKAGING)" ]; then \
+	  $(SUITE) skip "packages reproducible" "$(NO_PACKAGING)"; \
+	elif ! $(MAKE) --no-print-directory package >/dev/null; then \
+	  $(SUITE) run "packages reproducible" false; \
+	else \
+	  $(SUITE) run "packages reproducible" tests/reproducible_check.sh; \
 	fi
 
 # Extracts the shipped demo archive in a fresh scratch directory and shows what came out.
@@ -140,4 +235,4 @@ bench-program: bench-build
 	./build/bench/tolvex_whole_bench --tolvex=build/bench/tolvex
 
 clean:
-	rm -rf build
+	rm -rf build dist
