@@ -31,12 +31,13 @@ file(GENERATE OUTPUT ${runner}
                       WORLD_READ WORLD_EXECUTE)
 
 # Not under the emulator: the hardening cases that start the program themselves, with the
-# path it was built at, in a child under a resource limit (a stack of 1 MiB, 32 open files).
+# path it was built at, in a child under a resource limit (a stack of 1 MiB, open files).
 # From inside the emulator that child cannot start: the host's kernel does not run the
 # target's programs (qemu would need to be registered with binfmt_misc, which takes root).
 # The end-to-end suite's own limit (a file size limit) does run, against the emulated program.
 set(child_cases LimitsTest.HandlesTheDeepestHeadersOnAOneMebibyteStack
-                LimitsTest.ExtractsUnderAnOpenFileLimitOf32)
+                LimitsTest.ExtractsUnderAnOpenFileLimitOf32
+                OpenFileLimits.EveryLimitGivesOneOutcome)
 list(JOIN child_cases ":" child_cases)
 get_directory_property(emulated TESTS)
 foreach(test IN LISTS emulated)

@@ -154,10 +154,19 @@ static_assert(std::atomic<int>::is_always_lock_free, "the signal handler sets it
 
 extern "C" void onInterrupt(int signalNumber) {
   int expected = 0;
-  if (interruptSignal.compare_exchange_strong(expected, signalNumber)) return;
+  if (interruptSignal.compare_exchange_strong(expected, signalNumber)) {
+    // An interrupt that comes just before a call that waits (opening a FIFO, reading a
+    // stream) does not cut that wait short: a reminder every second does.
+    alarm(1);
+    return;
+  }
   // A second interrupt while the first is being wound down: end now.
   signal(signalNumber, SIG_DFL);
   raise(signalNumber);
+}
+
+extern "C" void onReminder(int) {
+  alarm(1);
 }
 
 }  // namespace
@@ -281,6 +290,9 @@ void installSignalHandling() {
   sigemptyset(&note.sa_mask);
   // No SA_RESTART: a read or write that waits is cut short, so the interrupt is seen.
   note.sa_flags = 0;
+  struct sigaction remind = note;
+  remind.sa_handler = onReminder;
+  sigaction(SIGALRM, &remind, nullptr);
   for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
     // A signal ignored by whoever started the program (nohup, a background job) stays so.
     struct sigaction current;
