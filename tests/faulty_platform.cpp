@@ -6,7 +6,7 @@ namespace tolvex {
 
 const char* callName(PlatformCall call) {
   static const char* const names[platformCallCount] = {
-      "openRoot", "makeDirectory", "openDirectory", "createFile", "kindOf", "removeFile",
+      "openRoot", "makeDirectory", "openDirectory", "identify", "createFile", "kindOf", "removeFile",
       "removeDirectory", "write", "close", "read", "view"};
   return names[static_cast<int>(call)];
 }
@@ -48,9 +48,13 @@ FsStatus FaultyFileSystem::makeDirectory(const Handle& parent, const std::string
 }
 
 FsStatus FaultyFileSystem::openDirectory(const Handle& parent, const std::string& name,
-                                         Handle& directory, DirectoryId& id) {
+                                         Handle& directory, DirectoryId* id) {
   if (counter_.fails(PlatformCall::OpenDirectory)) return failure({FsStatus::NoDescriptors});
   return real_.openDirectory(parent, name, directory, id);
+}
+
+bool FaultyFileSystem::identify(const Handle& directory, DirectoryId& id) {
+  return !counter_.fails(PlatformCall::Identify) && real_.identify(directory, id);
 }
 
 FsStatus FaultyFileSystem::createFile(const Handle& parent, const std::string& name,

@@ -18,6 +18,7 @@ enum class PlatformCall {
   OpenRoot,
   MakeDirectory,
   OpenDirectory,
+  Identify,
   CreateFile,
   KindOf,
   RemoveFile,
@@ -27,7 +28,7 @@ enum class PlatformCall {
   Read,
   View,
 };
-constexpr int platformCallCount = 11;
+constexpr int platformCallCount = 12;
 
 const char* callName(PlatformCall call);
 
@@ -72,7 +73,8 @@ class FaultyFileSystem final : public ForwardingFileSystem {
   FsStatus openRoot(const std::string& path, Handle& root, DirectoryId& id) override;
   FsStatus makeDirectory(const Handle& parent, const std::string& name) override;
   FsStatus openDirectory(const Handle& parent, const std::string& name, Handle& directory,
-                         DirectoryId& id) override;
+                         DirectoryId* id) override;
+  bool identify(const Handle& directory, DirectoryId& id) override;
   FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) override;
   NodeKind kindOf(const Handle& parent, const std::string& name) override;
   bool removeFile(const Handle& parent, const std::string& name) override;

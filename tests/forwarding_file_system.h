@@ -22,8 +22,11 @@ class ForwardingFileSystem : public FileSystem {
     return real_.makeDirectory(parent, name);
   }
   FsStatus openDirectory(const Handle& parent, const std::string& name, Handle& directory,
-                         DirectoryId& id) override {
+                         DirectoryId* id) override {
     return real_.openDirectory(parent, name, directory, id);
+  }
+  bool identify(const Handle& directory, DirectoryId& id) override {
+    return real_.identify(directory, id);
   }
   FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) override {
     return real_.createFile(parent, name, file);

@@ -28,7 +28,21 @@ constexpr size_t batch = 16;
 // gathered output out on a terminal.
 constexpr auto pollTime = std::chrono::milliseconds(50);
 
+// How often a thread tries the mutex before it sleeps on it (see acquire).
+constexpr int mutexTries = 200;
+
 }  // namespace
+
+// The scheduler's mutex is held for a few microseconds at a time, by one thread or the
+// other many times an entry: a thread that finds it taken tries again for about as long
+// before it sleeps on it, since a sleep and its wake-up cost two system calls and more time
+// than the wait.
+CopyScheduler::Lock CopyScheduler::acquire(Lock lock) {
+  for (int i = 0; i < mutexTries; ++i)
+    if (lock.try_lock()) return lock;
+  lock.lock();
+  return lock;
+}
 
 // One entry of the walk. Guarded by the scheduler's mutex, but for what its running copy
 // reads outside it: `task` (unchanging) and `stop`.
@@ -55,27 +69,29 @@ struct CopyScheduler::Entry {
   bool pausesAhead = false;       // it has stopped the other thread starting entries ahead
   uint64_t takenBackSeen = 0;     // takenBack_ when it last asked for room
   std::atomic<bool> stop{false};  // asks its copy to stop where it is
+  // Whether it is the front, for its copy to read without the mutex: once the front, an
+  // entry stays so until its line is printed.
+  std::atomic<bool> front{false};
 };
 
-// Reports a copy as it goes, under the scheduler's mutex.
+// Reports a copy as it goes. What the copy made and holds is the copy's own until the entry
+// is handed back; the scheduler hears of it (under its mutex) only where it matters before:
+// for the front, whose line shows the copy as it goes, and where names in a directory are
+// made in order. So copies ahead of their turns take the mutex once, when handed back.
 class CopyScheduler::Observer final : public CopyObserver {
  public:
-  Observer(CopyScheduler& scheduler, Entry& entry) : scheduler_(scheduler), entry_(entry) {}
+  // Made under the scheduler's mutex.
+  Observer(CopyScheduler& scheduler, Entry& entry)
+      : scheduler_(scheduler), entry_(entry), inOrder_(entry.parent && entry.parent->mayFold) {}
 
   void created(bool made) override {
-    Lock lock(scheduler_.mutex_);
-    if (made) {
-      entry_.named = true;
-      entry_.result.created = true;
-      scheduler_.changed_.notify_all();  // names after it in its directory may be made now
-    }
-    scheduler_.publish(entry_);
+    progress_.created = made;
+    if (inOrder_ || entry_.front.load(std::memory_order_acquire)) tell(made && inOrder_);
   }
 
   void holds(uint64_t bytes) override {
-    Lock lock(scheduler_.mutex_);
-    entry_.result.held = bytes;
-    scheduler_.publish(entry_);
+    progress_.held = bytes;
+    if (entry_.front.load(std::memory_order_acquire)) tell(false);
   }
 
   bool shouldStop() override {
@@ -83,7 +99,7 @@ class CopyScheduler::Observer final : public CopyObserver {
   }
 
   bool descriptorsFreed() override {
-    Lock lock(scheduler_.mutex_);
+    Lock lock = acquire(Lock(scheduler_.mutex_, std::defer_lock));
     if (!scheduler_.isFront(entry_)) {
       entry_.gaveWay = true;  // made at its turn, when descriptors are freed for it
       return false;
@@ -93,13 +109,28 @@ class CopyScheduler::Observer final : public CopyObserver {
   }
 
   bool roomMade() override {
-    Lock lock(scheduler_.mutex_);
+    Lock lock = acquire(Lock(scheduler_.mutex_, std::defer_lock));
     return scheduler_.makeRoom(lock, entry_);
   }
 
  private:
+  // Tells the scheduler how the copy stands; `named` when its name now stands in its
+  // directory, so that names after it there may be made.
+  void tell(bool named) {
+    Lock lock = acquire(Lock(scheduler_.mutex_, std::defer_lock));
+    entry_.result.created = progress_.created;
+    entry_.result.held = progress_.held;
+    if (named) {
+      entry_.named = true;
+      scheduler_.changed_.notify_all();
+    }
+    scheduler_.publish(entry_);
+  }
+
   CopyScheduler& scheduler_;
   Entry& entry_;
+  const bool inOrder_;  // its directory may fold names: they are made in walk order
+  CopyResult progress_;
 };
 
 CopyScheduler::CopyScheduler(FileSystem& files, ByteSource& source, ByteSource* ahead,
@@ -119,7 +150,7 @@ CopyScheduler::CopyScheduler(FileSystem& files, ByteSource& source, ByteSource* 
 }
 
 CopyScheduler::~CopyScheduler() {
-  Lock lock(mutex_);
+  Lock lock = acquire(Lock(mutex_, std::defer_lock));
   windDown(lock);
   quit_ = true;
   changed_.notify_all();
@@ -150,7 +181,7 @@ bool CopyScheduler::addRefused(std::string path) {
 
 bool CopyScheduler::finish() {
   if (!deliver()) return false;
-  Lock lock(mutex_);
+  Lock lock = acquire(Lock(mutex_, std::defer_lock));
   bool ok = serve(lock, 1);
   lock.unlock();
   flushOutput();
@@ -163,12 +194,13 @@ bool CopyScheduler::add(std::unique_ptr<Entry> entry) {
 }
 
 bool CopyScheduler::deliver() {
-  Lock lock(mutex_);
+  Lock lock = acquire(Lock(mutex_, std::defer_lock));
   if (noMemory_) throw std::bad_alloc();
   if (stopped_) return false;
   for (auto& entry : incoming_)
     line_.push_back(std::move(entry));
   incoming_.clear();
+  markFront();
   changed_.notify_all();
   return serve(lock, window);
 }
@@ -189,7 +221,7 @@ bool CopyScheduler::serve(Lock& lock, size_t limit) {
 }
 
 void CopyScheduler::workAhead() {
-  Lock lock(mutex_);
+  Lock lock = acquire(Lock(mutex_, std::defer_lock));
   while (!quit_) {
     writeEndedLines(lock);
     bool atTurn = false;
@@ -209,9 +241,10 @@ void CopyScheduler::workAhead() {
 }
 
 void CopyScheduler::writeEndedLines(Lock& lock) {
+  if (!outputIsDue()) return;
   lock.unlock();
   flushOutputIfDue();
-  lock.lock();
+  lock = acquire(std::move(lock));
 }
 
 CopyScheduler::Entry* CopyScheduler::claim(bool& atTurn) {
@@ -267,7 +300,7 @@ void CopyScheduler::run(Lock& lock, Entry& entry, bool atTurn, ByteSource& sourc
       runFile(lock, entry, atTurn, source);
   } catch (...) {
     // Whatever it made is taken back when the run winds down.
-    if (!lock.owns_lock()) lock.lock();
+    if (!lock.owns_lock()) lock = acquire(std::move(lock));
     entry.result.end = CopyEnd::Stopped;
     entry.state = Entry::State::Done;
     resumeAhead(entry);
@@ -275,7 +308,11 @@ void CopyScheduler::run(Lock& lock, Entry& entry, bool atTurn, ByteSource& sourc
     throw;
   }
   resumeAhead(entry);
-  changed_.notify_all();
+  // Only what another thread may wait for wakes it: the front done or given back, a
+  // directory made (entries below it may be made ahead), copies that someone waits for.
+  if (isFront(entry) || entry.kind == Entry::Kind::Directory ||
+      entry.state == Entry::State::Waiting || copiesAwaited_)
+    changed_.notify_all();
   settle();
 }
 
@@ -300,6 +337,7 @@ void CopyScheduler::runDirectory(Lock& lock, Entry& entry, bool atTurn) {
   OutputDirectory& directory = *entry.directory;
   if (opened == FsStatus::Ok) {
     directory.id = id;
+    directory.identified = entry.parent->mayFold;
     directory.state = OutputDirectory::State::Open;
     cache_.adopt(entry.directory, std::move(handle));
   } else {
@@ -329,14 +367,18 @@ bool CopyScheduler::makeDirectory(Lock& lock, Entry& entry, bool atTurn, const H
 FsStatus CopyScheduler::makeAndOpen(Lock& lock, Entry& entry, const Handle& parent, Handle& handle,
                                     DirectoryId& id, FsStatus& opened) {
   OutputDirectory& directory = *entry.directory;
+  std::vector<Handle> retired = cache_.takeRetired();
   lock.unlock();
+  retired.clear();
   // Whether it was there already does not matter; only what it is.
   FsStatus made = files_.makeDirectory(parent, directory.name);
-  opened = files_.openDirectory(parent, directory.name, handle, id);
+  // Told apart at once where names may fold (see firstAheadClaim), else only if need be.
+  const bool identify = entry.parent->mayFold;
+  opened = files_.openDirectory(parent, directory.name, handle, identify ? &id : nullptr);
   // A directory made here is as its parent is; one found may be of any kind.
   bool mayFold = opened == FsStatus::Ok &&
                  (made == FsStatus::Ok ? entry.parent->mayFold : files_.mayFoldNames(handle));
-  lock.lock();
+  lock = acquire(std::move(lock));
   directory.mayFold = mayFold;
   mayFold_ = mayFold_ || mayFold;
   directory.made = directory.made || made == FsStatus::Ok;
@@ -350,10 +392,14 @@ void CopyScheduler::runFile(Lock& lock, Entry& entry, bool atTurn, ByteSource& s
   if (pinned == FsStatus::NoDescriptors && !atTurn) return giveWay(entry);
   if (pinned != FsStatus::Ok) directory = &noDirectory;  // the file then cannot be made
   Observer observer(*this, entry);
+  std::vector<Handle> retired = cache_.takeRetired();
   lock.unlock();
+  retired.clear();
+  // A copy of many pieces takes a while: the lines before it are written first.
+  if (atTurn && entry.task.count > ByteSource::viewLimit) flushOutput();
   CopyResult result =
       extractFile(files_, source, dataBase_, *directory, entry.task, atTurn, observer);
-  lock.lock();
+  lock = acquire(std::move(lock));
   handBack(lock, entry, result, *directory);
   if (pinned == FsStatus::Ok) cache_.unpin(*entry.parent);
 }
@@ -444,6 +490,7 @@ void CopyScheduler::settle() {
     if (front.state != Entry::State::Done || front.result.end == CopyEnd::Stopped) return;
     bool failed = front.kind == Entry::Kind::File && front.result.end != CopyEnd::Copied;
     line_.pop_front();
+    markFront();
     if (failed) {
       // Nothing after it is made; what was made ahead goes when the run winds down.
       failed_ = true;
@@ -463,6 +510,7 @@ void CopyScheduler::windDown(Lock& lock) {
     // Its line is out, so its file stays, with what it holds.
     line_.front()->line.cut();
     line_.pop_front();
+    markFront();
   }
   takeBack(0);
   line_.clear();
@@ -486,8 +534,14 @@ void CopyScheduler::stopFrom(size_t first) {
 }
 
 void CopyScheduler::waitForCopies(Lock& lock, size_t first) {
+  copiesAwaited_ = true;
   while (copiesRunning(first))
     changed_.wait_for(lock, pollTime);
+  copiesAwaited_ = false;
+}
+
+void CopyScheduler::markFront() {
+  if (!line_.empty()) line_.front()->front.store(true, std::memory_order_release);
 }
 
 bool CopyScheduler::copiesRunning(size_t first) const {

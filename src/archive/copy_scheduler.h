@@ -98,6 +98,9 @@ class CopyScheduler {
   class Observer;
   using Lock = std::unique_lock<std::mutex>;
 
+  // Takes `lock` (not held), trying the mutex for a while before sleeping on it.
+  static Lock acquire(Lock lock);
+
   // The walk's entries gather in `incoming_` (the walking thread's own, outside the mutex)
   // and are delivered to `line_` a batch at a time.
   bool add(std::unique_ptr<Entry> entry);
@@ -155,6 +158,8 @@ class CopyScheduler {
   // Asks the copies of the entries from position `first` on to stop, then waits for them.
   void stopFrom(size_t first);
   void waitForCopies(Lock& lock, size_t first);
+  // Tells the entry at the front (if any) that it is.
+  void markFront();
   // Takes back the entries from position `first` on, newest first; they wait again.
   void takeBack(size_t first);
   void undo(Entry& entry);
@@ -189,6 +194,7 @@ class CopyScheduler {
   bool mayFold_ = false;     // a directory opened so far may fold names
   bool undoing_ = false;     // goSerial() is taking back what was made ahead
   bool pauseAhead_ = false;  // the front waits for descriptors: nothing starts ahead
+  bool copiesAwaited_ = false;  // a thread waits for copies to end (waitForCopies)
   uint64_t takenBack_ = 0;   // how many entries that had made something were taken back
   bool noMemory_ = false;    // the second thread ran out of memory
   bool quit_ = false;        // the second thread is to end

@@ -62,7 +62,7 @@ class FoldingFileSystem final : public ForwardingFileSystem {
     return real_.makeDirectory(parent, spelling(parent, name));
   }
   FsStatus openDirectory(const Handle& parent, const std::string& name, Handle& directory,
-                         DirectoryId& id) override {
+                         DirectoryId* id) override {
     return real_.openDirectory(parent, spelling(parent, name), directory, id);
   }
   FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) override {
@@ -252,13 +252,13 @@ class WaitsForALine final : public ForwardingFileSystem {
   std::atomic<intptr_t> blockedFile_{Handle::none};
 };
 
-// Off a terminal a line is written as soon as its file is done, while later files are still
-// being copied: whoever reads a pipe sees progress. Lines used to be held back until the
-// archive ended.
+// Off a terminal the lines of files done are written before a long copy starts, while it
+// runs: whoever reads a pipe sees progress. Lines used to be held back until the archive
+// ended.
 TEST(CopyScheduler, LinesOffATerminalAreWrittenWhileLaterFilesAreCopied) {
   ArchiveBuilder builder;
   builder.addFile("a", "first");
-  builder.addFile("b", std::string(5000, 'b'));
+  builder.addFile("b", std::string(300000, 'b'));
   for (bool twoThreads : {false, true}) {
     SCOPED_TRACE(twoThreads ? "two threads" : "one thread");
     TempDir dir;

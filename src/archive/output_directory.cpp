@@ -8,6 +8,7 @@ namespace tolvex {
 OutputDirectory::OutputDirectory(std::string path, Handle handle, DirectoryId rootId)
     : name(std::move(path)),
       state(handle.isOpen() ? State::Open : State::Unusable),
+      identified(handle.isOpen()),
       id(rootId),
       handle_(std::move(handle)) {}
 
@@ -52,14 +53,15 @@ FsStatus DirectoryCache::reopen(OutputDirectory& wanted, Handle& reopened) {
     const Handle* parentHandle = nullptr;
     status = pin(wanted.parent, parentHandle);
     if (status != FsStatus::Ok) return status;
-    status = files_.openDirectory(*parentHandle, wanted.name, reopened, id);
+    status = files_.openDirectory(*parentHandle, wanted.name, reopened, &id);
     if (status == FsStatus::NoDescriptors && shrink())
-      status = files_.openDirectory(*parentHandle, wanted.name, reopened, id);
+      status = files_.openDirectory(*parentHandle, wanted.name, reopened, &id);
     unpin(*wanted.parent);
   }
   if (status != FsStatus::Ok) return status == FsStatus::NoDescriptors ? status : FsStatus::Failed;
-  // Something else under the same name is not the directory the files belong in.
-  return id == wanted.id ? FsStatus::Ok : FsStatus::Failed;
+  // Something else under the same name is not the directory the files belong in, and one
+  // that was closed without being told apart cannot be known again.
+  return wanted.identified && id == wanted.id ? FsStatus::Ok : FsStatus::Failed;
 }
 
 void DirectoryCache::unpin(OutputDirectory& directory) {
@@ -81,16 +83,25 @@ void DirectoryCache::forget(OutputDirectory& directory) {
               open_.end());
 }
 
+std::vector<Handle> DirectoryCache::takeRetired() {
+  std::vector<Handle> retired;
+  retired.swap(retired_);
+  return retired;
+}
+
 bool DirectoryCache::shrink() {
+  bool closedRetired = !retired_.empty();
+  retired_.clear();
   size_t before = open_.size();
   open_.erase(std::remove_if(open_.begin(), open_.end(),
-                             [](const std::shared_ptr<OutputDirectory>& held) {
+                             [this](const std::shared_ptr<OutputDirectory>& held) {
                                if (held->pins_ > 0) return false;
+                               identifyBeforeClosing(held);
                                held->handle_.reset();
                                return true;
                              }),
               open_.end());
-  return open_.size() < before;
+  return open_.size() < before || closedRetired;
 }
 
 void DirectoryCache::keep(const std::shared_ptr<OutputDirectory>& directory, Handle handle) {
@@ -101,14 +112,30 @@ void DirectoryCache::keep(const std::shared_ptr<OutputDirectory>& directory, Han
 
 void DirectoryCache::makeRoom() {
   while (open_.size() >= budget_) {
+    // The least recently used of those no entry will ask for again, else of those not
+    // pinned.
     auto oldest = open_.end();
-    for (auto it = open_.begin(); it != open_.end(); ++it)
-      if ((*it)->pins_ == 0 && (oldest == open_.end() || (*it)->lastUse_ < (*oldest)->lastUse_))
-        oldest = it;
+    auto oldestUnused = open_.end();
+    for (auto it = open_.begin(); it != open_.end(); ++it) {
+      if ((*it)->pins_ > 0) continue;
+      if (oldest == open_.end() || (*it)->lastUse_ < (*oldest)->lastUse_) oldest = it;
+      if (it->use_count() == 1 &&
+          (oldestUnused == open_.end() || (*it)->lastUse_ < (*oldestUnused)->lastUse_))
+        oldestUnused = it;
+    }
+    if (oldestUnused != open_.end()) oldest = oldestUnused;
     if (oldest == open_.end()) return;  // all pinned: over budget for a moment
-    (*oldest)->handle_.reset();
+    identifyBeforeClosing(*oldest);
+    retired_.push_back(std::move((*oldest)->handle_));
     open_.erase(oldest);
   }
+}
+
+void DirectoryCache::identifyBeforeClosing(const std::shared_ptr<OutputDirectory>& directory) {
+  // Only the cache holds it: no entry, no directory below it and no walk will ask for it
+  // again, and it is not opened again.
+  if (directory->identified || directory.use_count() == 1) return;
+  directory->identified = files_.identify(directory->handle_, directory->id);
 }
 
 }  // namespace tolvex

@@ -34,8 +34,9 @@ class OutputDirectory {
   const std::string name;                         // the root's path for the root
 
   State state = State::Unmade;
-  bool made = false;    // this run created it
-  DirectoryId id;       // when Open
+  bool made = false;        // this run created it
+  bool identified = false;  // `id` is known: told when it was opened, or before it was closed
+  DirectoryId id;
   bool mayFold = true;  // when Open: it may fold names (FileSystem::mayFoldNames)
 
   // The handle while the directory is open (pin it through its cache to keep it so).
@@ -52,8 +53,10 @@ class OutputDirectory {
 // that no tree, however deep or wide, needs more of them than a low limit allows. A
 // directory whose handle was closed is opened again from its nearest open ancestor, one
 // component at a time, never through a link (the root by its path, which may be a link),
-// and must turn out to be the same directory. So, at any time, the only directories that
-// must be open are those pinned, and one more while a pinned one is opened again.
+// and must turn out to be the same directory: a directory is told apart (a system call)
+// before it is closed, unless nothing will ask for it again. So, at any time, the only
+// directories that must be open are those pinned, and one more while a pinned one is
+// opened again.
 // Not thread-safe: its owner (the scheduler, under its mutex) serialises every call.
 class DirectoryCache {
  public:
@@ -78,16 +81,23 @@ class DirectoryCache {
   // Closes every handle that is not pinned. True when it closed one.
   bool shrink();
 
+  // The handles that keeping within the budget has let go of, to be closed by the caller
+  // (once it has let go of the lock it serialises calls with: a close is a system call).
+  std::vector<Handle> takeRetired();
+
  private:
   // Opens `wanted` (closed) again by the way it was first reached.
   FsStatus reopen(OutputDirectory& wanted, Handle& reopened);
   void keep(const std::shared_ptr<OutputDirectory>& directory, Handle handle);
   void makeRoom();
+  // Tells `directory` apart before its handle is closed, when it may be opened again.
+  void identifyBeforeClosing(const std::shared_ptr<OutputDirectory>& directory);
 
   FileSystem& files_;
   size_t budget_;
   uint64_t clock_ = 0;
   std::vector<std::shared_ptr<OutputDirectory>> open_;  // those with a handle
+  std::vector<Handle> retired_;                          // closed over budget, not yet shut
 };
 
 }  // namespace tolvex

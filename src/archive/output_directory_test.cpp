@@ -27,7 +27,7 @@ struct Tree {
     EXPECT_EQ(FsStatus::Ok, cache->pin(root, parent));
     EXPECT_EQ(FsStatus::Ok, files.makeDirectory(*parent, "d"));
     Handle opened;
-    EXPECT_EQ(FsStatus::Ok, files.openDirectory(*parent, "d", opened, d->id));
+    EXPECT_EQ(FsStatus::Ok, files.openDirectory(*parent, "d", opened, nullptr));
     cache->unpin(*root);
     d->state = OutputDirectory::State::Open;
     cache->adopt(d, std::move(opened));
@@ -88,7 +88,7 @@ TEST(DirectoryCache, NeverClosesAPinnedDirectory) {
     made[i] = std::make_shared<OutputDirectory>(tree.d, name);
     ASSERT_EQ(FsStatus::Ok, tree.files.makeDirectory(*handle, name));
     Handle opened;
-    ASSERT_EQ(FsStatus::Ok, tree.files.openDirectory(*handle, name, opened, made[i]->id));
+    ASSERT_EQ(FsStatus::Ok, tree.files.openDirectory(*handle, name, opened, &made[i]->id));
     made[i]->state = OutputDirectory::State::Open;
     tree.cache->adopt(made[i], std::move(opened));
   }

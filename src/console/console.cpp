@@ -1,5 +1,6 @@
 #include "console/console.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <mutex>
@@ -14,11 +15,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long a terminal may wait for what has been printed.
+// How long what has been printed may wait.
 constexpr auto gatherTime = std::chrono::milliseconds(100);
 // Written sooner when this much has gathered.
 constexpr size_t gatherLimit = 64 * 1024;
 
+// What gathers: on a terminal every piece, so that the marks of a long copy show while it
+// runs; elsewhere whole lines only. What is due goes out in one write.
 class Console {
  public:
   Console() : isTerminal_(standardOutputIsTerminal()) {
@@ -32,21 +35,19 @@ class Console {
   Console(const Console&) = delete;
   Console& operator=(const Console&) = delete;
   // What has gathered reaches standard output however the program ends, short of a signal.
-  ~Console() { write(false); }
+  ~Console() { write(true); }
 
-  // Each adds to what is pending; `mode` says whether a write may be due now.
-  enum class Write { IfDue, LinesNow, Later };
-
-  void print(std::string_view text, Write mode = Write::IfDue) {
+  // Each adds to what is pending; `mayWrite` says whether what is due may be written now.
+  void print(std::string_view text, bool mayWrite = true) {
     std::unique_lock<std::mutex> lock(mutex_);
     pending_.append(text.data(), text.size());
-    finishPiece(lock, mode);
+    finishPiece(lock, mayWrite);
   }
 
   void printRepeated(size_t count, char byte) {
     std::unique_lock<std::mutex> lock(mutex_);
     pending_.append(count, byte);
-    finishPiece(lock, Write::IfDue);
+    finishPiece(lock, true);
   }
 
   void printName(std::string_view name) {
@@ -55,26 +56,35 @@ class Console {
       pending_ += terminalText(name);
     else
       pending_.append(name.data(), name.size());
-    finishPiece(lock, Write::IfDue);
+    finishPiece(lock, true);
   }
 
-  void printLine(std::string_view text, Write mode) {
+  void printLine(std::string_view text, bool mayWrite) {
     std::unique_lock<std::mutex> lock(mutex_);
     pending_.append(text.data(), text.size());
     pending_ += '\n';
     linesEnd_ = pending_.size();
-    finishPiece(lock, mode);
+    writable_.store(true, std::memory_order_relaxed);
+    finishPiece(lock, mayWrite);
   }
 
   void flush() { write(false); }
 
   void flushIfDue() {
+    if (!isDue()) return;
     std::unique_lock<std::mutex> lock(mutex_);
-    finishPiece(lock, isTerminal_ ? Write::IfDue : Write::LinesNow);
+    finishPiece(lock, true);
+  }
+
+  // Looked at often, by threads that wait: the common answer needs no lock.
+  bool isDue() const {
+    return writable_.load(std::memory_order_relaxed) &&
+           Clock::now().time_since_epoch().count() - lastWriteTicks_.load(std::memory_order_relaxed) >=
+               std::chrono::duration_cast<Clock::duration>(gatherTime).count();
   }
 
   void setSink(ConsoleSink* sink, bool asTerminal) {
-    write(false);
+    write(true);
     std::lock_guard<std::mutex> writing(writer_);
     std::lock_guard<std::mutex> lock(mutex_);
     sink_ = sink;
@@ -82,34 +92,36 @@ class Console {
   }
 
  private:
-  // Off a terminal only whole lines are written, when asked; on one, the clock and the
-  // amount decide.
-  void finishPiece(std::unique_lock<std::mutex>& lock, Write mode) {
-    bool due = false;
-    bool linesOnly = !isTerminal_;
-    if (isTerminal_)
-      due = mode != Write::Later && !pending_.empty() &&
-            (pending_.size() >= gatherLimit || Clock::now() - lastWrite_ >= gatherTime);
-    else
-      due = mode == Write::LinesNow && linesEnd_ > 0;
+  // The end of what may be written now: everything on a terminal, whole lines elsewhere.
+  size_t writableEnd() const { return isTerminal_ ? pending_.size() : linesEnd_; }
+
+  // Writes what may be written once a tenth of a second has passed since the last write,
+  // or when much has gathered.
+  void finishPiece(std::unique_lock<std::mutex>& lock, bool mayWrite) {
+    if (isTerminal_ && !pending_.empty()) writable_.store(true, std::memory_order_relaxed);
+    size_t end = writableEnd();
+    bool due = mayWrite && end > 0 &&
+               (end >= gatherLimit || Clock::now() - lastWrite_ >= gatherTime);
     lock.unlock();
-    if (due) write(linesOnly);
+    if (due) write(false);
   }
 
-  // Writes what is pending (only up to the end of the last whole line when `linesOnly`).
-  // Writers take turns, each taking the oldest bytes, so bytes go out in the order they
-  // were printed; printing goes on meanwhile.
-  void write(bool linesOnly) {
+  // Writes what may be written now (with `everything`, a line not yet ended too). Writers
+  // take turns, each taking the oldest bytes, so bytes go out in the order they were
+  // printed; printing goes on meanwhile.
+  void write(bool everything) {
     std::lock_guard<std::mutex> writing(writer_);
     ConsoleSink* sink = nullptr;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      size_t end = linesOnly ? linesEnd_ : pending_.size();
+      size_t end = everything ? pending_.size() : writableEnd();
       if (end == 0) return;
       writing_.assign(pending_, 0, end);
       pending_.erase(0, end);
       linesEnd_ = linesEnd_ > end ? linesEnd_ - end : 0;
+      writable_.store(writableEnd() > 0, std::memory_order_relaxed);
       lastWrite_ = Clock::now();
+      lastWriteTicks_.store(lastWrite_.time_since_epoch().count(), std::memory_order_relaxed);
       sink = sink_;
     }
     if (sink)
@@ -120,12 +132,16 @@ class Console {
   }
 
   std::mutex writer_;  // held by whoever writes; taken before mutex_
-  std::mutex mutex_;   // guards everything below but writing_
+  std::mutex mutex_;   // guards everything below but writable_ and writing_
   bool isTerminal_;
   ConsoleSink* sink_ = nullptr;
   std::string pending_;
   size_t linesEnd_ = 0;  // pending_ up to here ends in a newline
   Clock::time_point lastWrite_;
+  // Whether anything may be written (set under mutex_, read without it): a hint that a
+  // look is worth the lock.
+  std::atomic<bool> writable_{false};
+  std::atomic<Clock::rep> lastWriteTicks_{0};  // lastWrite_, for the same look
   std::string writing_;  // what the writer is writing; guarded by writer_
 };
 
@@ -137,7 +153,7 @@ Console& console() {
 }  // namespace
 
 void printLine(std::string_view text) {
-  console().printLine(text, Console::Write::LinesNow);
+  console().printLine(text, true);
 }
 
 void printText(std::string_view text) {
@@ -153,11 +169,11 @@ void printName(std::string_view name) {
 }
 
 void endLine() {
-  console().printLine(std::string_view(), Console::Write::LinesNow);
+  console().printLine(std::string_view(), true);
 }
 
 void endLineLater() {
-  console().printLine(std::string_view(), Console::Write::Later);
+  console().printLine(std::string_view(), false);
 }
 
 void flushOutput() {
@@ -166,6 +182,10 @@ void flushOutput() {
 
 void flushOutputIfDue() {
   console().flushIfDue();
+}
+
+bool outputIsDue() {
+  return console().isDue();
 }
 
 void setConsoleSink(ConsoleSink* sink, bool asTerminal) {

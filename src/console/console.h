@@ -9,10 +9,12 @@ namespace tolvex {
 
 // Everything tolvex prints goes to standard output through the console, as one stream of
 // bytes: lines, or pieces of a line ended later by endLine(). Pieces may come from either
-// thread of a run; whoever prints decides their order. Off a terminal each line is written
-// as soon as it ends, and not before. On a terminal, what is printed gathers for up to
-// about a tenth of a second and is then written at once, so that the marks of a long copy
-// show while it runs without a write for every mark. Safe to call from several threads.
+// thread of a run; whoever prints decides their order. What is printed gathers for up to
+// about a tenth of a second after the last write and is then written at once: on a
+// terminal every piece, so that the marks of a long copy show while it runs; elsewhere
+// (a file, a pipe) whole lines only. It is written when a piece is printed after that
+// time, or when a waiting thread looks (flushOutputIfDue), or at once by flushOutput().
+// Safe to call from several threads.
 
 // Writes `text` and ends the line.
 void printLine(std::string_view text);
@@ -25,13 +27,14 @@ void printMarks(size_t count, char mark = '.');
 // line: unchanged off a terminal, as terminalText() (terminal_text.h) shows it on one.
 void printName(std::string_view name);
 
-// Ends the current line; off a terminal it is written now.
+// Ends the current line.
 void endLine();
-// Ends the current line, to be written at the next flushOutputIfDue() at the latest: for a
-// caller that holds a lock of its own and writes once it has let go of it.
+// Ends the current line without writing anything now: for a caller that holds a lock of
+// its own and lets what is due out (flushOutputIfDue) once it has let go of it.
 void endLineLater();
 
-// Writes what has gathered now. Called before anything that may take long.
+// Writes what has gathered now: everything on a terminal, whole lines elsewhere. Called
+// before anything that may take long.
 void flushOutput();
 
 // Whatever is printed while one lives reaches standard output by the time it goes, on
@@ -45,10 +48,13 @@ class OutputScope {
   ~OutputScope() { flushOutput(); }
 };
 
-// Off a terminal, writes the lines ended so far. On a terminal, writes what has gathered
-// when the last write is a tenth of a second old or more. Called by whoever waits, so that
-// a gathered piece does not wait with it, and after endLineLater().
+// Writes what has gathered (as flushOutput does) when the last write is a tenth of a second
+// old or more. Called by whoever waits, so that what was printed does not wait with it;
+// cheap when nothing is to be written.
 void flushOutputIfDue();
+
+// True when flushOutputIfDue() would write now; takes no lock.
+bool outputIsDue();
 
 // Where the console's bytes go instead of standard output; for tests and fuzzing.
 class ConsoleSink {

@@ -19,7 +19,8 @@ const std::string hostileName(
 TEST(PrintName, WritesEveryByteWhenNotATerminal) {
   OutputCapture output(false);
   printName(hostileName);
-  EXPECT_EQ(hostileName, output.text());
+  endLine();
+  EXPECT_EQ(hostileName + "\n", output.text());
 }
 
 TEST(PrintName, ShowsControlBytesAsQuestionMarksOnATerminal) {
@@ -28,19 +29,28 @@ TEST(PrintName, ShowsControlBytesAsQuestionMarksOnATerminal) {
   EXPECT_EQ("a?]0;x?b??c\xC3\xA9??", output.text());
 }
 
-// Off a terminal a line is written whole once it ends, and each line at once.
-TEST(Console, WritesEachLineAsItEndsOffATerminal) {
+// Off a terminal whole lines gather as on one, and only whole lines are written: a line
+// not yet ended waits for its end, however long.
+TEST(Console, GathersWholeLinesOffATerminal) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
   OutputCapture output(false);
   printText("Extracting ");
   printMarks(3);
   EXPECT_EQ(0, output.writes());
-  endLine();
+  endLine();  // after a quiet spell: at once
   EXPECT_EQ(1, output.writes());
   printLine(std::string("x\0y", 3));
-  EXPECT_EQ(2, output.writes());
+  printText("Extracting ");
+  EXPECT_EQ(1, output.writes());
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
   flushOutputIfDue();
   EXPECT_EQ(2, output.writes());
-  EXPECT_EQ(std::string("Extracting ...\nx\0y\n", 19), output.text());
+  printMarks(2);
+  flushOutput();
+  EXPECT_EQ(2, output.writes());
+  endLine();
+  flushOutput();
+  EXPECT_EQ(std::string("Extracting ...\nx\0y\nExtracting ..\n", 33), output.text());
 }
 
 // On a terminal, what is printed within a tenth of a second of the last write waits for

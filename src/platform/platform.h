@@ -85,8 +85,12 @@ class FileSystem {
   // made it, Exists when the name was taken by anything.
   virtual FsStatus makeDirectory(const Handle& parent, const std::string& name) = 0;
   // Opens the directory `name` in `parent`: Ok only for a directory that is not a link.
+  // `id`, when given, is set to its identity (a system call of its own on some systems:
+  // asked for only when needed).
   virtual FsStatus openDirectory(const Handle& parent, const std::string& name, Handle& directory,
-                                 DirectoryId& id) = 0;
+                                 DirectoryId* id) = 0;
+  // The identity of the open directory `directory`; false when it cannot be told.
+  virtual bool identify(const Handle& directory, DirectoryId& id) = 0;
   // Creates the regular file `name` in `parent` for writing, with default permissions; it
   // must not exist yet (Exists: the name is taken by anything, a dangling link included).
   virtual FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) = 0;

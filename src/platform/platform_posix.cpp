@@ -43,15 +43,21 @@ DirectoryId idOf(const struct stat& status) {
   return {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
 }
 
-// Opens `name` in `parent` as a directory that is not a link, and tells which it is.
-FsStatus openDirectoryAt(int parent, const char* name, Handle& directory, DirectoryId& id,
+bool identifyDirectory(int directory, DirectoryId& id) {
+  struct stat status;
+  if (fstat(directory, &status) != 0 || !S_ISDIR(status.st_mode)) return false;
+  id = idOf(status);
+  return true;
+}
+
+// Opens `name` in `parent` as a directory (O_DIRECTORY: nothing else opens), and tells which
+// it is when asked.
+FsStatus openDirectoryAt(int parent, const char* name, Handle& directory, DirectoryId* id,
                          int followFlag) {
   int opened = openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | followFlag);
   if (opened < 0) return isOutOfDescriptors(errno) ? FsStatus::NoDescriptors : FsStatus::Failed;
   Handle held(opened);
-  struct stat status;
-  if (fstat(opened, &status) != 0 || !S_ISDIR(status.st_mode)) return FsStatus::Failed;
-  id = idOf(status);
+  if (id != nullptr && !identifyDirectory(opened, *id)) return FsStatus::Failed;
   directory = std::move(held);
   return FsStatus::Ok;
 }
@@ -64,7 +70,7 @@ class PosixFileSystem final : public FileSystem {
   FsStatus openRoot(const std::string& path, Handle& root, DirectoryId& id) override {
     mkdir(path.c_str(), 0777);
     // The root is the user's to choose and may be a link; only what lies below is guarded.
-    return openDirectoryAt(AT_FDCWD, path.c_str(), root, id, 0);
+    return openDirectoryAt(AT_FDCWD, path.c_str(), root, &id, 0);
   }
 
   FsStatus makeDirectory(const Handle& parent, const std::string& name) override {
@@ -73,8 +79,12 @@ class PosixFileSystem final : public FileSystem {
   }
 
   FsStatus openDirectory(const Handle& parent, const std::string& name, Handle& directory,
-                         DirectoryId& id) override {
+                         DirectoryId* id) override {
     return openDirectoryAt(fd(parent), name.c_str(), directory, id, O_NOFOLLOW);
+  }
+
+  bool identify(const Handle& directory, DirectoryId& id) override {
+    return identifyDirectory(fd(directory), id);
   }
 
   FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) override {

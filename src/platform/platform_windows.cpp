@@ -146,7 +146,7 @@ NodeKind kindOfOpen(HANDLE handle) {
   return windowsNodeKind(info.FileAttributes, info.ReparseTag);
 }
 
-bool identify(HANDLE directory, DirectoryId& id) {
+bool identifyHandle(HANDLE directory, DirectoryId& id) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(directory, &info)) return false;
   id.device = info.dwVolumeSerialNumber;
@@ -154,10 +154,12 @@ bool identify(HANDLE directory, DirectoryId& id) {
   return true;
 }
 
-// Keeps `opened` as `directory` when it is a directory (not a link) and can be told apart.
-FsStatus keepDirectory(HANDLE opened, Handle& directory, DirectoryId& id) {
+// Keeps `opened` as `directory` when it is a directory (not a link), told apart when `id`
+// is given.
+FsStatus keepDirectory(HANDLE opened, Handle& directory, DirectoryId* id) {
   Handle held = heldHandle(opened);
-  if (kindOfOpen(opened) != NodeKind::Directory || !identify(opened, id)) return FsStatus::Failed;
+  if (kindOfOpen(opened) != NodeKind::Directory || (id != nullptr && !identifyHandle(opened, *id)))
+    return FsStatus::Failed;
   directory = std::move(held);
   return FsStatus::Ok;
 }
@@ -240,7 +242,7 @@ class WindowsFileSystem final : public FileSystem {
     Handle held = heldHandle(opened);
     FILE_ATTRIBUTE_TAG_INFO info = {};
     if (!GetFileInformationByHandleEx(opened, FileAttributeTagInfo, &info, sizeof info) ||
-        (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || !identify(opened, id))
+        (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || !identifyHandle(opened, id))
       return FsStatus::Failed;
     root = std::move(held);
     return FsStatus::Ok;
@@ -257,7 +259,7 @@ class WindowsFileSystem final : public FileSystem {
   }
 
   FsStatus openDirectory(const Handle& parent, const std::string& name, Handle& directory,
-                         DirectoryId& id) override {
+                         DirectoryId* id) override {
     std::wstring wide;
     if (!componentName(name, wide)) return FsStatus::Failed;
     HANDLE opened;
@@ -267,6 +269,10 @@ class WindowsFileSystem final : public FileSystem {
       return statusOf(status) == FsStatus::NoDescriptors ? FsStatus::NoDescriptors
                                                          : FsStatus::Failed;
     return keepDirectory(opened, directory, id);
+  }
+
+  bool identify(const Handle& directory, DirectoryId& id) override {
+    return identifyHandle(nativeHandle(directory), id);
   }
 
   FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) override {

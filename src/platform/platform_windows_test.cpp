@@ -66,11 +66,11 @@ TEST_F(WindowsFileSystemTest, CreatesOnlyNewFilesAndTellsWhatANameHolds) {
 
   Handle byLower, byUpper, notADirectory;
   DirectoryId lowerId, upperId, fileId;
-  ASSERT_EQ(FsStatus::Ok, files_.openDirectory(root_, "d", byLower, lowerId));
-  ASSERT_EQ(FsStatus::Ok, files_.openDirectory(root_, "D", byUpper, upperId));
+  ASSERT_EQ(FsStatus::Ok, files_.openDirectory(root_, "d", byLower, &lowerId));
+  ASSERT_EQ(FsStatus::Ok, files_.openDirectory(root_, "D", byUpper, &upperId));
   EXPECT_EQ(lowerId, upperId);
   EXPECT_NE(rootId_, lowerId);
-  EXPECT_EQ(FsStatus::Failed, files_.openDirectory(root_, "a.txt", notADirectory, fileId));
+  EXPECT_EQ(FsStatus::Failed, files_.openDirectory(root_, "a.txt", notADirectory, &fileId));
   EXPECT_EQ((TreeSnapshot{{"a.txt", "file:first"}, {"d", "dir"}}), snapshotTree("tolvex"));
 }
 
@@ -85,7 +85,7 @@ TEST_F(WindowsFileSystemTest, RefusesNamesWindowsWouldMisread) {
     DirectoryId id;
     EXPECT_EQ(FsStatus::Failed, files_.createFile(root_, name, file));
     EXPECT_EQ(FsStatus::Failed, files_.makeDirectory(root_, name));
-    EXPECT_EQ(FsStatus::Failed, files_.openDirectory(root_, name, directory, id));
+    EXPECT_EQ(FsStatus::Failed, files_.openDirectory(root_, name, directory, &id));
     EXPECT_EQ(NodeKind::Other, files_.kindOf(root_, name));
   }
   EXPECT_TRUE(files_.takesName(std::string(255, 'n')));
@@ -125,7 +125,7 @@ TEST_F(WindowsFileSystemTest, MakesTreesDeeperThanMaxPath) {
   const Handle* parent = &root_;
   for (Handle& level : levels) {
     ASSERT_EQ(FsStatus::Ok, files_.makeDirectory(*parent, name));
-    ASSERT_EQ(FsStatus::Ok, files_.openDirectory(*parent, name, level, id));
+    ASSERT_EQ(FsStatus::Ok, files_.openDirectory(*parent, name, level, &id));
     parent = &level;
   }
   ASSERT_TRUE(writeAt(files_, *parent, "deep.txt", "deep"));
@@ -133,7 +133,7 @@ TEST_F(WindowsFileSystemTest, MakesTreesDeeperThanMaxPath) {
   Handle again[depth];
   parent = &root_;
   for (Handle& level : again) {
-    ASSERT_EQ(FsStatus::Ok, files_.openDirectory(*parent, name, level, id));
+    ASSERT_EQ(FsStatus::Ok, files_.openDirectory(*parent, name, level, &id));
     parent = &level;
   }
   EXPECT_EQ(NodeKind::RegularFile, files_.kindOf(*parent, "deep.txt"));
