@@ -56,9 +56,9 @@ struct Build {
 // A flat "files" object of `entries` entries, keys ascending; see the top of the file.
 std::string makeHeader(size_t entries) {
   std::mt19937 random(12);
-  const char* const stems[] = {"index",  "package", "README", "LICENSE", "component", "utils",
-                               "helpers", "core",   "polyfill", "parser", "lexer", "plugin",
-                               "browser", "node",   "types",  "schema"};
+  const char* const stems[] = {"index",   "package", "README",   "LICENSE", "component", "utils",
+                               "helpers", "core",    "polyfill", "parser",  "lexer",     "plugin",
+                               "browser", "node",    "types",    "schema"};
   const char* const suffixes[] = {".js", ".json", ".d.ts", ".md", ".map", ".cjs", ".mjs", ""};
   std::vector<std::string> keys;
   keys.reserve(entries);
@@ -164,8 +164,8 @@ int main(int argc, char** argv) {
   std::vector<Build> builds;
   std::vector<size_t> counts = {75000, 150000, 300000, 600000};
   int runs = 7;
-  std::string scratch = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
-                        "/tolvex-whole-bench";
+  std::string scratch =
+      std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/tolvex-whole-bench";
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (std::strncmp(arg, "--tolvex=", 9) == 0) {
@@ -201,10 +201,10 @@ int main(int argc, char** argv) {
   std::printf("RapidJSON is not installed (rapidjson-dev): its column is left empty.\n");
 #endif
   std::printf("Best of %d runs; whole program from spawn to exit; MB = 10^6 bytes.\n", runs);
-  std::printf("%-10s %8s %9s %-12s %10s %10s %6s %10s %7s\n", "entries", "header", "rapid",
-              "build", "tolvex", "tolvex", "ratio", "peak RSS", "RSS /");
-  std::printf("%-10s %8s %9s %-12s %10s %10s %6s %10s %7s\n", "", "MB", "MB/s", "", "ms",
-              "MB/s", "", "MiB", "text");
+  std::printf("%-10s %8s %9s %-12s %10s %10s %6s %10s %7s\n", "entries", "header", "rapid", "build",
+              "tolvex", "tolvex", "ratio", "peak RSS", "RSS /");
+  std::printf("%-10s %8s %9s %-12s %10s %10s %6s %10s %7s\n", "", "MB", "MB/s", "", "ms", "MB/s",
+              "", "MiB", "text");
   for (size_t count : counts) {
     const std::string text = makeHeader(count);
     const std::string archive = scratch + "/whole-" + std::to_string(count) + ".asar";

@@ -19,9 +19,9 @@
 #include <set>
 #include <string>
 
-#include "console/console.h"
 #include "archive/process_archive.h"
 #include "cli/driver.h"
+#include "console/console.h"
 #include "disk_tree.h"
 #include "extraction_check.h"
 #include "test_files.h"

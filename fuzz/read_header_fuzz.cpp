@@ -1,5 +1,5 @@
-// Reads the prefix and header text of arbitrary bytes with readHeader, into a document, through a source
-// that can tell its size and through one that cannot (as a pipe), and holds every result to
+// Reads the prefix and header text of arbitrary bytes with readHeader, into a document, through a
+// source that can tell its size and through one that cannot (as a pipe), and holds every result to
 // the layout of the format, worked out here on its own: a prefix of 4, H + 4, H and L with
 // H the text length L rounded up to a multiple of 4, plus 4, and the data region inside 32
 // bits, followed by at least L bytes. Such an archive yields exactly its L text bytes and

@@ -30,7 +30,7 @@ bool listDirectory(int directory, std::vector<std::string>& names) {
   if (copy.get() < 0) return false;
   DirPtr dir(fdopendir(copy.get()));
   if (!dir) return false;
-  copy.release();  // the stream owns it now
+  copy.release();        // the stream owns it now
   rewinddir(dir.get());  // the copy shares its position with `directory`
   while (const dirent* entry = readdir(dir.get())) {
     std::string name(entry->d_name);

@@ -229,10 +229,10 @@ TEST(EndToEnd, FailedExtractionThenAGoodArchive) {
                 "good.asar\n"
                 "Extracting tolvex/c.txt (4) . OK\n",
             run.output);
-  EXPECT_EQ((TreeSnapshot{{"a.txt", "file:hi"},
-                          {"b.bin", "file:" + repeat("x", 1024)},
-                          {"c.txt", "file:good"}}),
-            snapshotTree("tolvex"));
+  EXPECT_EQ(
+      (TreeSnapshot{
+          {"a.txt", "file:hi"}, {"b.bin", "file:" + repeat("x", 1024)}, {"c.txt", "file:good"}}),
+      snapshotTree("tolvex"));
 }
 
 TEST(EndToEnd, OpenFailuresMakeNothing) {
@@ -379,7 +379,8 @@ TEST(EndToEnd, InterruptLeavesOnlyFilesWhoseLinesWerePrinted) {
                              : std::string(signalName) == "SIGTERM" ? SIGTERM
                                                                     : SIGHUP;
     TempDir dir;
-    ASSERT_TRUE(writeArchiveWithLargeFile("many.asar", "a", 10, 4000));  // far more lines than a pipe holds
+    ASSERT_TRUE(
+        writeArchiveWithLargeFile("many.asar", "a", 10, 4000));  // far more lines than a pipe holds
     int pipeFds[2];
     ASSERT_EQ(0, pipe(pipeFds));
     pid_t child = startTolvex({"many.asar"}, pipeFds[1]);
@@ -507,7 +508,8 @@ int waitAtMost(pid_t child, int seconds) {
 // that no one reads. It used to take the second one as the first.
 TEST(EndToEnd, InterruptTwiceEndsTheProgramWhileItsOutputIsBlocked) {
   TempDir dir;
-  ASSERT_TRUE(writeArchiveWithLargeFile("many.asar", "a", 10, 4000));  // more lines than a terminal holds
+  ASSERT_TRUE(
+      writeArchiveWithLargeFile("many.asar", "a", 10, 4000));  // more lines than a terminal holds
   UniqueFd master(-1);
   pid_t child = startOnTerminal({"many.asar"}, master);
   ASSERT_GT(child, 0);

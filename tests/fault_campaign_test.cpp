@@ -317,11 +317,29 @@ std::set<std::string> importedFunctions(const std::string& program) {
 // to the system go through the C library and are failed there), what reaches no system,
 // and what only an interrupt runs (the end-to-end tests interrupt the program).
 bool isLeftAlone(const std::string& name) {
-  static const std::set<std::string> alone = {
-      "memcmp", "memcpy", "memmove", "memset", "strlen", "strcmp", "strtod", "strtoull",
-      "frexp", "ldexp", "sigemptyset", "__errno_location", "free", "__libc_start_main",
-      "__gmon_start__", "pthread_mutex_lock", "pthread_mutex_unlock", "pthread_mutex_trylock",
-      "pthread_cond_clockwait", "raise", "signal", "alarm", "_exit"};
+  static const std::set<std::string> alone = {"memcmp",
+                                              "memcpy",
+                                              "memmove",
+                                              "memset",
+                                              "strlen",
+                                              "strcmp",
+                                              "strtod",
+                                              "strtoull",
+                                              "frexp",
+                                              "ldexp",
+                                              "sigemptyset",
+                                              "__errno_location",
+                                              "free",
+                                              "__libc_start_main",
+                                              "__gmon_start__",
+                                              "pthread_mutex_lock",
+                                              "pthread_mutex_unlock",
+                                              "pthread_mutex_trylock",
+                                              "pthread_cond_clockwait",
+                                              "raise",
+                                              "signal",
+                                              "alarm",
+                                              "_exit"};
   return alone.count(name) != 0 || name.compare(0, 2, "_Z") == 0 ||
          name.compare(0, 6, "__cxa_") == 0 || name.compare(0, 5, "_ITM_") == 0 ||
          name.compare(0, 8, "_Unwind_") == 0 || name == "__gxx_personality_v0";

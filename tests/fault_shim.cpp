@@ -70,9 +70,9 @@ enum Kind {
 };
 
 const char* const kindNames[kindCount] = {
-    "open",   "create", "mkdir", "read",     "write",  "write-stdout", "close",
-    "stat",   "statfs", "ioctl", "remove",   "rename", "seek",         "limit",
-    "terminal", "alloc", "thread", "tempfile", "signal", "poll"};
+    "open",     "create", "mkdir",  "read",     "write",  "write-stdout", "close",
+    "stat",     "statfs", "ioctl",  "remove",   "rename", "seek",         "limit",
+    "terminal", "alloc",  "thread", "tempfile", "signal", "poll"};
 
 constexpr size_t largeAllocation = 64 * 1024;
 
@@ -376,8 +376,7 @@ int poll(struct pollfd* fds, nfds_t count, int timeout) {
 int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*),
                    void* argument) {
   static const auto next =
-      real<int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>(
-          "pthread_create");
+      real<int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>("pthread_create");
   if (fails(Thread)) return EAGAIN;
   return next(thread, attributes, start, argument);
 }

@@ -6,8 +6,8 @@ namespace tolvex {
 
 const char* callName(PlatformCall call) {
   static const char* const names[platformCallCount] = {
-      "openRoot", "makeDirectory", "openDirectory", "identify", "createFile", "kindOf", "removeFile",
-      "removeDirectory", "write", "close", "read", "view"};
+      "openRoot",   "makeDirectory",   "openDirectory", "identify", "createFile", "kindOf",
+      "removeFile", "removeDirectory", "write",         "close",    "read",       "view"};
   return names[static_cast<int>(call)];
 }
 
@@ -34,7 +34,7 @@ bool FaultCounter::fails(PlatformCall call, const std::string& file) {
 FsStatus FaultyFileSystem::failure(std::initializer_list<FsStatus> possible) const {
   FsStatus wanted = counter_.fault().status;
   return std::find(possible.begin(), possible.end(), wanted) != possible.end() ? wanted
-                                                                              : FsStatus::Failed;
+                                                                               : FsStatus::Failed;
 }
 
 FsStatus FaultyFileSystem::openRoot(const std::string& path, Handle& root, DirectoryId& id) {
@@ -57,8 +57,7 @@ bool FaultyFileSystem::identify(const Handle& directory, DirectoryId& id) {
   return !counter_.fails(PlatformCall::Identify) && real_.identify(directory, id);
 }
 
-FsStatus FaultyFileSystem::createFile(const Handle& parent, const std::string& name,
-                                      Handle& file) {
+FsStatus FaultyFileSystem::createFile(const Handle& parent, const std::string& name, Handle& file) {
   if (counter_.fails(PlatformCall::CreateFile))
     return failure({FsStatus::NoDescriptors, FsStatus::NoSpace});
   FsStatus status = real_.createFile(parent, name, file);

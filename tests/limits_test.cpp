@@ -189,8 +189,7 @@ TEST(OpenFileLimits, EveryLimitGivesOneOutcome) {
       } else {
         // Three open files leave none for the archive, or, for a program linked
         // dynamically, for the libraries it needs before it starts.
-        ASSERT_TRUE(output == start + "Error: Cannot open archive.\n" ||
-                    output == "[status 127]")
+        ASSERT_TRUE(output == start + "Error: Cannot open archive.\n" || output == "[status 127]")
             << output;
       }
     }

@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "archive/byte_source.h"
-#include "platform/platform.h"
 #include "archive/process_archive.h"
 #include "console/console.h"
 #include "disk_tree.h"
 #include "fault_scenarios.h"
 #include "faulty_platform.h"
 #include "output_capture.h"
+#include "platform/platform.h"
 #include "promise_check.h"
 #include "temp_dir.h"
 #include "test_files.h"
@@ -35,7 +35,8 @@ const std::vector<Scenario>& scenarios() {
   static const std::vector<Scenario> all = [] {
     std::vector<Scenario> list;
     list.push_back({"fresh", {{"mixed.asar", mixedArchive()}}});
-    list.push_back({"over an existing tree", {{"mixed.asar", mixedArchive()}}, fillOutputDirectory});
+    list.push_back(
+        {"over an existing tree", {{"mixed.asar", mixedArchive()}}, fillOutputDirectory});
     list.push_back(
         {"two archives", {{"mixed.asar", mixedArchive()}, {"second.asar", secondArchive()}}});
     return list;

@@ -92,8 +92,7 @@ Outcome runPipeline(const std::string& command) {
   return run;
 }
 
-Outcome runTolvex(const std::vector<std::string>& arguments,
-                  const std::function<void()>& inChild) {
+Outcome runTolvex(const std::vector<std::string>& arguments, const std::function<void()>& inChild) {
   int pipeFds[2];
   if (!makePipe(pipeFds)) return Outcome();
   pid_t child = startTolvex(arguments, pipeFds[1], inChild);
@@ -115,8 +114,7 @@ namespace {
 // A pseudo-terminal in raw mode: `master` to read, `terminal` for the program.
 bool openTerminal(UniqueFd& master, UniqueFd& terminal) {
   master.reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-  if (master.get() < 0 || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0)
-    return false;
+  if (master.get() < 0 || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0) return false;
   terminal.reset(open(ptsname(master.get()), O_RDWR | O_NOCTTY | O_CLOEXEC));
   termios mode;
   if (terminal.get() < 0 || tcgetattr(terminal.get(), &mode) != 0) return false;

@@ -19,8 +19,8 @@ extern const std::string banner;
 
 struct Outcome {
   std::string output;
-  int status = -1;  // the exit status, or -1 when the program did not exit normally
-  int signal = 0;   // the signal that ended it, if one did
+  int status = -1;        // the exit status, or -1 when the program did not exit normally
+  int signal = 0;         // the signal that ended it, if one did
   bool timedOut = false;  // it did not end in time and was killed
 };
 

@@ -56,8 +56,7 @@ Expectation unchanged(const TreeSnapshot& before, const std::string& path) {
 // One archive's part of the output, judged line by line against its entries.
 class Section {
  public:
-  Section(const std::string& archive, std::map<std::string, Expectation>& files)
-      : files_(files) {
+  Section(const std::string& archive, std::map<std::string, Expectation>& files) : files_(files) {
     hasTree_ = walkArchive(archive, entries_);
     for (size_t i = 0; i < entries_.size(); ++i)
       if (!entries_[i].isDirectory || !entries_[i].isPlain) lineEntries_.push_back(i);
@@ -135,10 +134,9 @@ class Section {
     Expectation before = current(entry.path);
     if (rest == "o NG") {
       failed = true;
-      files_[entry.path] = {[before](const std::string* now) {
-                              return now == nullptr || before.accepts(now);
-                            },
-                            "no new file (" + before.description + ")"};
+      files_[entry.path] = {
+          [before](const std::string* now) { return now == nullptr || before.accepts(now); },
+          "no new file (" + before.description + ")"};
       return "";
     }
     if (!entry.isPlain) return "a refused name without \"o NG\": " + line + "\n";
@@ -154,10 +152,9 @@ class Section {
       if (marks != all) return "an OK line without all its marks: " + line + "\n";
       std::string expected = "file:" + entry.bytes;
       if (entry.bytes.size() != entry.count) return "OK for a file the archive cannot hold\n";
-      files_[entry.path] = {[expected](const std::string* now) {
-                              return now != nullptr && *now == expected;
-                            },
-                            "the archive's bytes"};
+      files_[entry.path] = {
+          [expected](const std::string* now) { return now != nullptr && *now == expected; },
+          "the archive's bytes"};
       return "";
     }
     if (verdict != "> NG" && verdict != "< NG")
@@ -246,11 +243,12 @@ std::string checkPromises(const RunRecord& run) {
       if (now == run.after.end()) continue;
       bool allowed = false;
       for (const Section& section : sections)
-        allowed = allowed ||
-                  (now->second == "dir" ? section.hasDirectory(path)
-                                        : startsWith(now->second, "file:") &&
-                                              section.couldHold(path, now->second.substr(5)));
-      if (!allowed) faults += "below the output root: " + path + " " + describe(run.after, path) + "\n";
+        allowed =
+            allowed || (now->second == "dir" ? section.hasDirectory(path)
+                                             : startsWith(now->second, "file:") &&
+                                                   section.couldHold(path, now->second.substr(5)));
+      if (!allowed)
+        faults += "below the output root: " + path + " " + describe(run.after, path) + "\n";
     }
     return faults;
   }
@@ -277,8 +275,8 @@ std::string checkPromises(const RunRecord& run) {
     }
     const Expectation& expected = files[path];
     if (!expected.accepts(held))
-      faults += path + " is " + describe(run.after, path) + ", expected " + expected.description +
-                "\n";
+      faults +=
+          path + " is " + describe(run.after, path) + ", expected " + expected.description + "\n";
   }
   return faults;
 }

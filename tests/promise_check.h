@@ -30,7 +30,8 @@ struct RunRecord {
 };
 
 // "" when the run kept every promise; otherwise one line per fault found:
-// - the output is the start and, with no argument, the usage line; otherwise, for each argument its name line and one of: nothing (not
+// - the output is the start and, with no argument, the usage line; otherwise, for each argument its
+// name line and one of: nothing (not
 //   an archive, or one that could not be read), "Error: Cannot open archive.", "Error:
 //   Header malformed.", or progress lines for the archive's files in walk order, each
 //   "OK" but the last, which may end in "NG" and then "Error: Extraction failed." follows

@@ -23,8 +23,8 @@ class TempDir {
     // another process is passed over.
     for (int attempt = 0; attempt < 100 && path_.empty() && !base.empty(); ++attempt) {
       auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-      fs::path candidate = base / ("tolvex-test-" + std::to_string(now) + "-" +
-                                   std::to_string(made++));
+      fs::path candidate =
+          base / ("tolvex-test-" + std::to_string(now) + "-" + std::to_string(made++));
       if (fs::create_directory(candidate, error)) path_ = candidate.generic_string();
     }
     if (!enter || path_.empty()) return;

@@ -4,8 +4,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <termios.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -47,7 +47,9 @@ TEST(WindowsEndToEnd, NamesWindowsWouldMisreadAreRefused) {
       {"a*b", "a*b"},
       {"a\\\"b", "a\"b"},
       {"\\u0001", "\x01"},
-      {"a\\u001fb", "a\x1f" "b"},
+      {"a\\u001fb",
+       "a\x1f"
+       "b"},
       {"not UTF-8 \xFF", "not UTF-8 \xFF"},
       {std::string(256, 'n'), std::string(256, 'n')},
   };
@@ -58,9 +60,9 @@ TEST(WindowsEndToEnd, NamesWindowsWouldMisreadAreRefused) {
     std::string header = "{\"files\":{\"" + c.key + "\":{\"offset\":\"0\",\"size\":4}}}";
     writeFile("evil.asar", archiveFromHeader(header, "evil"));
     Outcome run = runTolvex({"evil.asar"});
-    EXPECT_EQ(banner + "evil.asar\nExtracting tolvex/" + c.printed +
-                  " o NG\nError: Extraction failed.\n",
-              run.output);
+    EXPECT_EQ(
+        banner + "evil.asar\nExtracting tolvex/" + c.printed + " o NG\nError: Extraction failed.\n",
+        run.output);
     EXPECT_EQ(0, run.status);
     EXPECT_EQ((TreeSnapshot{{"evil.asar", "file:" + readFile("evil.asar")},
                             {"sentinel", "file:untouched"},
@@ -80,8 +82,7 @@ TEST(WindowsEndToEnd, NamesNeedNotBeAscii) {
   ASSERT_EQ(0, mkdir("sub", 0777));
   archive.writeTo("sub/\xC3\xA9 \xE6\x97\xA5.asar");  // é 日.asar
   Outcome run = runTolvex({"sub\\\xC3\xA9 \xE6\x97\xA5.asar"});
-  EXPECT_EQ(banner + "\xC3\xA9 \xE6\x97\xA5.asar\n" + "Extracting tolvex/" +
-                std::string(255, 'n') +
+  EXPECT_EQ(banner + "\xC3\xA9 \xE6\x97\xA5.asar\n" + "Extracting tolvex/" + std::string(255, 'n') +
                 " (7) . OK\n"
                 "Extracting tolvex/\xE6\x97\xA5\xE6\x9C\xAC/\xC3\xA9t\xC3\xA9.txt (6) . OK\n"
                 "Extracting tolvex/\xF0\x9F\x98\x80 (5) . OK\n",
@@ -118,8 +119,8 @@ std::string shownText(const std::string& terminal) {
 TEST(WindowsEndToEnd, ConsoleShowsNamesAsTextAndControlsAsQuestionMarks) {
   TempDir dir;
   ArchiveBuilder archive;
-  archive.addFile("a \xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC.txt", "x");     // a é 日本.txt
-  archive.addFile("b\x1B]0;title\x07z\xC2\x9B", "never");  // refused: it holds controls
+  archive.addFile("a \xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC.txt", "x");  // a é 日本.txt
+  archive.addFile("b\x1B]0;title\x07z\xC2\x9B", "never");           // refused: it holds controls
   archive.writeTo("\xC3\xA9t\xC3\xA9.asar");
   Outcome run = runTolvexOnTerminal({"\xC3\xA9t\xC3\xA9.asar"});
   EXPECT_EQ(banner +
@@ -151,8 +152,8 @@ TEST(WindowsEndToEnd, ArchiveCanReplaceItself) {
 }
 
 // Ctrl-C (the emulator turns SIGINT into it) while a large file is copied to a console:
-// the line is ended as it stands, the entries after it are taken back, and the program ends with the
-// status of a program that Ctrl-C ended, STATUS_CONTROL_C_EXIT (its low byte here).
+// the line is ended as it stands, the entries after it are taken back, and the program ends with
+// the status of a program that Ctrl-C ended, STATUS_CONTROL_C_EXIT (its low byte here).
 TEST(WindowsEndToEnd, CtrlCWindsTheRunDown) {
   TempDir dir;
   const uint64_t size = largeCopySize;

@@ -62,7 +62,7 @@ struct CopyScheduler::Entry {
   std::shared_ptr<OutputDirectory> directory;     // a directory entry's own
   const FileTask task;                            // a file's; a refused entry's path
   ProgressLine line;                              // a file's, or a refused entry's
-  bool atTurnOnly = false;        // not to be made ahead of its turn any more
+  bool atTurnOnly = false;                        // not to be made ahead of its turn any more
   bool named = false;             // its name stands in its parent: made by this run, or done
   CopyResult result;              // a file's copy so far, and how it ended once Done
   bool gaveWay = false;           // this run of it gives way: it is made again at its turn
@@ -404,8 +404,7 @@ void CopyScheduler::runFile(Lock& lock, Entry& entry, bool atTurn, ByteSource& s
   if (pinned == FsStatus::Ok) cache_.unpin(*entry.parent);
 }
 
-FsStatus CopyScheduler::pinDirectory(Lock& lock, Entry& entry, bool atTurn,
-                                     const Handle*& handle) {
+FsStatus CopyScheduler::pinDirectory(Lock& lock, Entry& entry, bool atTurn, const Handle*& handle) {
   FsStatus status = cache_.pin(entry.parent, handle);
   if (status != FsStatus::NoDescriptors || !atTurn) return status;
   freeDescriptors(lock, entry);

@@ -188,16 +188,16 @@ class CopyScheduler {
   std::condition_variable changed_;  // an entry claimed, handed back, stopped or delivered
   DirectoryCache cache_;
   std::deque<std::unique_ptr<Entry>> line_;  // not yet printed, in walk order
-  bool stopped_ = false;     // halted, interrupted or wound down: nothing more is made
-  bool failed_ = false;      // an entry's line ended in NG
-  bool serial_ = false;      // one thread from now on: nothing more is made ahead
-  bool mayFold_ = false;     // a directory opened so far may fold names
-  bool undoing_ = false;     // goSerial() is taking back what was made ahead
-  bool pauseAhead_ = false;  // the front waits for descriptors: nothing starts ahead
+  bool stopped_ = false;        // halted, interrupted or wound down: nothing more is made
+  bool failed_ = false;         // an entry's line ended in NG
+  bool serial_ = false;         // one thread from now on: nothing more is made ahead
+  bool mayFold_ = false;        // a directory opened so far may fold names
+  bool undoing_ = false;        // goSerial() is taking back what was made ahead
+  bool pauseAhead_ = false;     // the front waits for descriptors: nothing starts ahead
   bool copiesAwaited_ = false;  // a thread waits for copies to end (waitForCopies)
-  uint64_t takenBack_ = 0;   // how many entries that had made something were taken back
-  bool noMemory_ = false;    // the second thread ran out of memory
-  bool quit_ = false;        // the second thread is to end
+  uint64_t takenBack_ = 0;      // how many entries that had made something were taken back
+  bool noMemory_ = false;       // the second thread ran out of memory
+  bool quit_ = false;           // the second thread is to end
 
   std::thread worker_;  // started and joined by the walking thread
 };

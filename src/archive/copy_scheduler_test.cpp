@@ -47,7 +47,8 @@ struct Outcome {
 // thread or two, and returns what was printed and left.
 Outcome extract(const ArchiveBuilder& builder, bool twoThreads, FileSystem& files) {
   JsonDocument document;
-  Extraction run = extractInMemory(builder.build(), builder.filesValue(document), twoThreads, files);
+  Extraction run =
+      extractInMemory(builder.build(), builder.filesValue(document), twoThreads, files);
   return {run.output, run.ok, snapshotTree("tolvex")};
 }
 
@@ -127,9 +128,9 @@ TEST(CopyScheduler, ExistingFileAfterAFailureStaysUntouched) {
     Outcome run = extract(builder, round > 0, files);
     ASSERT_FALSE(run.ok);
     ASSERT_EQ(slowLine + "Extracting tolvex/a/b o NG\n", run.output) << "round " << round;
-    ASSERT_EQ(
-        (TreeSnapshot{{"0", "file:" + slowContents}, {"a", "dir"}, {"a/b", "dir"}, {"c", "file:old"}}),
-        run.tree)
+    ASSERT_EQ((TreeSnapshot{
+                  {"0", "file:" + slowContents}, {"a", "dir"}, {"a/b", "dir"}, {"c", "file:old"}}),
+              run.tree)
         << "round " << round;
     struct stat after;
     ASSERT_EQ(0, stat("tolvex/c", &after));
@@ -214,8 +215,9 @@ TEST(CopyScheduler, RollbackKeepsDirectoriesTheRunDidNotMake) {
     SlowFirstFile files(nativeFileSystem(), round % 2 == 1);
     Outcome run = extract(builder, round > 0, files);
     ASSERT_EQ(slowLine + "Extracting tolvex/a/b o NG\n", run.output) << "round " << round;
-    ASSERT_EQ((TreeSnapshot{{"0", "file:" + slowContents}, {"a", "dir"}, {"a/b", "dir"}, {"e", "dir"}}),
-              run.tree)
+    ASSERT_EQ(
+        (TreeSnapshot{{"0", "file:" + slowContents}, {"a", "dir"}, {"a/b", "dir"}, {"e", "dir"}}),
+        run.tree)
         << "round " << round;
   }
 }
@@ -264,12 +266,12 @@ TEST(CopyScheduler, LinesOffATerminalAreWrittenWhileLaterFilesAreCopied) {
     TempDir dir;
     const std::string archive = builder.build();
     JsonDocument document;
-  const JsonValue& tree = builder.filesValue(document);
+    const JsonValue& tree = builder.filesValue(document);
     MemoryByteSource source(archive);
     MemoryByteSource ahead(archive);
     ArchiveContext context{source, 0, twoThreads ? &ahead : nullptr};
     JsonDocument header;
-      ASSERT_TRUE(readHeader(context, header));
+    ASSERT_TRUE(readHeader(context, header));
     OutputCapture output;
     WaitsForALine files(output, "b", "Extracting tolvex/a (5) . OK\n");
     EXPECT_TRUE(extractTree(context, "tolvex", tree, files));

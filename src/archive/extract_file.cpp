@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "archive/byte_source.h"
-#include "platform/platform.h"
 #include "json/json_value.h"
+#include "platform/platform.h"
 
 namespace tolvex {
 namespace {

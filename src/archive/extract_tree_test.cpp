@@ -15,14 +15,14 @@
 #include <vector>
 
 #include "archive/header_prefix.h"
-#include "platform/windows_names.h"
-#include "json/json_parser.h"
 #include "archive_builder.h"
 #include "disk_tree.h"
 #include "forwarding_file_system.h"
+#include "json/json_parser.h"
 #include "memory_byte_source.h"
 #include "memory_extraction.h"
 #include "output_capture.h"
+#include "platform/windows_names.h"
 #include "temp_dir.h"
 #include "test_files.h"
 #include "tree_values.h"
@@ -76,9 +76,9 @@ TEST_P(ExtractTreeTest, VisitsKeysInByteOrderDepthFirst) {
       "Extracting tolvex/\xC3\xA9 (1) . OK\n",
       result.output);
   const TreeSnapshot expected = {
-      {"tolvex", "dir"},        {"tolvex/B", "file:22"},         {"tolvex/a", "file:1"},
-      {"tolvex/ab", "file:333"}, {"tolvex/c", "file:6"},           {"tolvex/dir", "dir"},
-      {"tolvex/dir/sub", "dir"}, {"tolvex/dir/sub/y", "file:5"},   {"tolvex/dir/x", "file:4"},
+      {"tolvex", "dir"},         {"tolvex/B", "file:22"},        {"tolvex/a", "file:1"},
+      {"tolvex/ab", "file:333"}, {"tolvex/c", "file:6"},         {"tolvex/dir", "dir"},
+      {"tolvex/dir/sub", "dir"}, {"tolvex/dir/sub/y", "file:5"}, {"tolvex/dir/x", "file:4"},
       {"tolvex/empty", "dir"},   {"tolvex/\xC3\xA9", "file:7"}};
   EXPECT_EQ(expected, snapshotTree("."));
 
@@ -163,7 +163,8 @@ TEST_P(ExtractTreeTest, RefusesUnsafeKeysAndTouchesNothingOutside) {
       std::string entry =
           asFile ? fileEntry("0", unsignedNumber(3))
                  : directoryEntry(object({{"sentinel", fileEntry("0", unsignedNumber(3))}}));
-      Extraction result = walkValue(object({{key, entry}, {"zz", fileEntry("0", unsignedNumber(1))}}));
+      Extraction result =
+          walkValue(object({{key, entry}, {"zz", fileEntry("0", unsignedNumber(1))}}));
       EXPECT_FALSE(result.ok);
       EXPECT_EQ("Extracting tolvex/" + key + " o NG\n", result.output);
       EXPECT_EQ((TreeSnapshot{{"sentinel", "file:unmodified"}, {"tolvex", "dir"}}),
@@ -250,7 +251,6 @@ INSTANTIATE_TEST_SUITE_P(Copying, ExtractTreeTest, ::testing::Bool(),
                            return info.param ? "TwoThreads" : "OneByOne";
                          });
 
-
 // The archive used to compare the two ways of copying: 40 directories of 1 to 9 files,
 // some nested, with files of 0 to 3000 bytes, so that entries of all kinds and sizes stand
 // ahead of any entry that fails.
@@ -329,12 +329,12 @@ TEST(ExtractTreeAhead, MatchesOneByOneCopyingAtRefusedNamesAndReadErrors) {
   // The same tree with a directory "zz" after the rest, holding an unsafe name.
   const std::string header = builder.headerText();
   JsonDocument unsafeDocument;
-  ASSERT_TRUE(parseDocument(
-      header.substr(0, header.size() - 2) + ",\"zz\":" +
-          directoryEntry(object({{"..", fileEntry("0", unsignedNumber(1))},
-                                 {"later", fileEntry("0", unsignedNumber(1))}})) +
-          "}}",
-      unsafeDocument));
+  ASSERT_TRUE(
+      parseDocument(header.substr(0, header.size() - 2) + ",\"zz\":" +
+                        directoryEntry(object({{"..", fileEntry("0", unsignedNumber(1))},
+                                               {"later", fileEntry("0", unsignedNumber(1))}})) +
+                        "}}",
+                    unsafeDocument));
   const JsonValue& unsafe = unsafeDocument.member("files");
   for (uint64_t failFrom : {UINT64_MAX, uint64_t(archive.size() - 20000)}) {
     TreeSnapshot trees[2];

@@ -97,7 +97,7 @@ class DirectoryCache {
   size_t budget_;
   uint64_t clock_ = 0;
   std::vector<std::shared_ptr<OutputDirectory>> open_;  // those with a handle
-  std::vector<Handle> retired_;                          // closed over budget, not yet shut
+  std::vector<Handle> retired_;                         // closed over budget, not yet shut
 };
 
 }  // namespace tolvex

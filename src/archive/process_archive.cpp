@@ -15,12 +15,12 @@
 #include <new>
 
 #include "archive/byte_source.h"
-#include "console/console.h"
 #include "archive/extract_tree.h"
 #include "archive/header_prefix.h"
-#include "platform/platform.h"
+#include "console/console.h"
 #include "json/json_parser.h"
 #include "json/json_value.h"
+#include "platform/platform.h"
 
 namespace tolvex {
 
@@ -43,8 +43,7 @@ void processArchive(ByteSource& source, ByteSource* aheadSource, FileSystem& fil
       printLine("Error: Header malformed.");
       return;
     }
-    if (extractTree(context, OUTPUT_ROOT, document.member("files"), files) || interrupted())
-      return;
+    if (extractTree(context, OUTPUT_ROOT, document.member("files"), files) || interrupted()) return;
   } catch (const std::bad_alloc&) {
     if (interrupted()) return;
   }

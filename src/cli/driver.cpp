@@ -4,10 +4,10 @@
 #include <utility>
 
 #include "archive/byte_source.h"
-#include "console/console.h"
-#include "platform/platform.h"
 #include "archive/process_archive.h"
 #include "archive/stream_spool.h"
+#include "console/console.h"
+#include "platform/platform.h"
 
 namespace tolvex {
 

@@ -3,8 +3,8 @@
 
 #include <new>
 
-#include "platform/platform.h"
 #include "cli/driver.h"
+#include "platform/platform.h"
 
 int main(int argc, char** argv) {
   tolvex::installSignalHandling();

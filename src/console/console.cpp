@@ -79,7 +79,8 @@ class Console {
   // Looked at often, by threads that wait: the common answer needs no lock.
   bool isDue() const {
     return writable_.load(std::memory_order_relaxed) &&
-           Clock::now().time_since_epoch().count() - lastWriteTicks_.load(std::memory_order_relaxed) >=
+           Clock::now().time_since_epoch().count() -
+                   lastWriteTicks_.load(std::memory_order_relaxed) >=
                std::chrono::duration_cast<Clock::duration>(gatherTime).count();
   }
 
@@ -100,8 +101,8 @@ class Console {
   void finishPiece(std::unique_lock<std::mutex>& lock, bool mayWrite) {
     if (isTerminal_ && !pending_.empty()) writable_.store(true, std::memory_order_relaxed);
     size_t end = writableEnd();
-    bool due = mayWrite && end > 0 &&
-               (end >= gatherLimit || Clock::now() - lastWrite_ >= gatherTime);
+    bool due =
+        mayWrite && end > 0 && (end >= gatherLimit || Clock::now() - lastWrite_ >= gatherTime);
     lock.unlock();
     if (due) write(false);
   }
@@ -142,7 +143,7 @@ class Console {
   // look is worth the lock.
   std::atomic<bool> writable_{false};
   std::atomic<Clock::rep> lastWriteTicks_{0};  // lastWrite_, for the same look
-  std::string writing_;  // what the writer is writing; guarded by writer_
+  std::string writing_;                        // what the writer is writing; guarded by writer_
 };
 
 Console& console() {

@@ -20,8 +20,7 @@ TEST(TerminalText, KeepsValidUtf8AndShowsControlsAndIllFormedBytesAsQuestionMark
       {"C1: first, CSI, last", "\xC2\x80|\xC2\x9B|\xC2\x9F", "?|?|?"},
       {"U+00A0, 2, 3 and 4 bytes", "\xC2\xA0\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80",
        "\xC2\xA0\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80"},
-      {"ill-formed, one '?' per subpart", "a\x80\xE4\xB8x\xED\xA0\x80\xF0\x9F\x98",
-       "a??x????"},
+      {"ill-formed, one '?' per subpart", "a\x80\xE4\xB8x\xED\xA0\x80\xF0\x9F\x98", "a??x????"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

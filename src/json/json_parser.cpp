@@ -6,8 +6,8 @@
 #include <new>
 #include <vector>
 
-#include "json/key_order.h"
 #include "json/json_value.h"
+#include "json/key_order.h"
 
 namespace tolvex {
 namespace {

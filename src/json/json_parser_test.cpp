@@ -325,8 +325,8 @@ TEST(DocumentMemory, FailedParseOfALargeHeaderFreesEverythingItMade) {
       {"cut short", header.substr(0, header.size() - 3)},
       {"bad entry near the end", brokenAt(header.size() - 60)},
       {"bad entry in the middle", brokenAt(header.size() / 2)},
-      {"too deep after the members", header.substr(0, header.size() - 2) + ",\"x\":" +
-                                         repeat("[", maxOpenContainers) + "}}"},
+      {"too deep after the members",
+       header.substr(0, header.size() - 2) + ",\"x\":" + repeat("[", maxOpenContainers) + "}}"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -375,16 +375,17 @@ TEST(DocumentMemory, LargeObjectsKeepTheirMembersWhereverTheyGathered) {
     }
     return text + "\"\\u0041\":\"\\t\",\"@\":0}";
   };
-  const std::string text = "[" + members(5000, "a") + "," + members(6000, "b") + ",{\"c\":" +
-                           members(4096, "c") + "}," + members(10, "d") + "]";
+  const std::string text = "[" + members(5000, "a") + "," + members(6000, "b") +
+                           ",{\"c\":" + members(4096, "c") + "}," + members(10, "d") + "]";
   JsonDocument document;
   ASSERT_TRUE(parseDocument(text, document));
   const auto& array = static_cast<const JsonArray&>(*document.root);
   ASSERT_EQ(4u, array.elementCount());
   const auto& nested = static_cast<const JsonObject&>(array.element(2)).member("c");
-  const std::pair<const JsonValue*, uint32_t> objects[] = {
-      {&array.element(0), 5000}, {&array.element(1), 6000}, {&nested, 4096},
-      {&array.element(3), 10}};
+  const std::pair<const JsonValue*, uint32_t> objects[] = {{&array.element(0), 5000},
+                                                           {&array.element(1), 6000},
+                                                           {&nested, 4096},
+                                                           {&array.element(3), 10}};
   for (const auto& [value, count] : objects) {
     SCOPED_TRACE(count);
     ASSERT_EQ(JsonKind::Object, value->kind);

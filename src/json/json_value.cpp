@@ -91,8 +91,8 @@ constexpr size_t firstBlockBytes = 64 * 1024;
 constexpr size_t largestBlockBytes = 64 * 1024 * 1024;
 
 void JsonDocument::startBlock(size_t bytes) {
-  size_t size = std::clamp(std::max(blockBytes_, textLength_ / 2), firstBlockBytes,
-                           largestBlockBytes);
+  size_t size =
+      std::clamp(std::max(blockBytes_, textLength_ / 2), firstBlockBytes, largestBlockBytes);
   size = std::max(size, bytes);
   auto* block = static_cast<Block*>(std::malloc(sizeof(Block) + size));
   if (block == nullptr) throw std::bad_alloc();
@@ -155,8 +155,8 @@ void JsonDocument::makeArray(JsonCell& cell, const JsonCell* elements, size_t co
 void JsonDocument::makeObject(JsonCell& cell, const JsonObject::Member* members, size_t count) {
   if (count > UINT32_MAX) throw std::bad_alloc();
   const size_t runBytes = count * sizeof(JsonObject::Member);
-  auto* header = static_cast<JsonObject::RunHeader*>(
-      allocate(sizeof(JsonObject::RunHeader) + runBytes));
+  auto* header =
+      static_cast<JsonObject::RunHeader*>(allocate(sizeof(JsonObject::RunHeader) + runBytes));
   header->keys = text_.get();
   if (count > 0) std::memcpy(static_cast<void*>(header + 1), members, runBytes);
   new (cell.bytes) JsonObject(header, uint32_t(count));
@@ -193,8 +193,8 @@ void JsonDocument::makeObject(JsonCell& cell, MemberStack& stack, size_t begin) 
   if (count > UINT32_MAX) throw std::bad_alloc();
   auto* block = reinterpret_cast<Block*>(stack.buffer_);
   // Behind the block that values are being made in; the order only matters for freeing.
-  *block = Block{blocks_, sizeof(JsonObject::RunHeader) +
-                              stack.capacity_ * sizeof(JsonObject::Member)};
+  *block =
+      Block{blocks_, sizeof(JsonObject::RunHeader) + stack.capacity_ * sizeof(JsonObject::Member)};
   blocks_ = block;
   blockBytes_ += block->size;
   auto* header = reinterpret_cast<JsonObject::RunHeader*>(block + 1);

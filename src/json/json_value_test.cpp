@@ -40,8 +40,7 @@ TEST(JsonObject, KeysAreCountedBytes) {
       parsed("{\"a\\u0000c\":\"second\",\"a\\u0000b\":\"first\"}", document));
   ASSERT_EQ(2u, object.memberCount());
   EXPECT_EQ(std::string("a\0b", 3), object.memberKey(0));
-  EXPECT_EQ("second",
-            static_cast<const JsonString&>(object.member(std::string("a\0c", 3))).text());
+  EXPECT_EQ("second", static_cast<const JsonString&>(object.member(std::string("a\0c", 3))).text());
   EXPECT_EQ(undefinedValue(), &object.member("a"));
 }
 
@@ -93,8 +92,8 @@ std::string describedAs(const std::string& text) {
   for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
     if (c == '"') inString = !inString;
-    bool startsNumber = !inString && c >= '0' && c <= '9' && (i == 0 || text[i - 1] < '0' ||
-                                                              text[i - 1] > '9');
+    bool startsNumber =
+        !inString && c >= '0' && c <= '9' && (i == 0 || text[i - 1] < '0' || text[i - 1] > '9');
     if (startsNumber) described += 'U';
     described += c;
   }

@@ -42,10 +42,10 @@ Handle heldHandle(HANDLE handle) {
 
 // The file information classes used below, by number: MinGW's headers hide the newer ones,
 // and the SDK's <winternl.h> lists hardly any.
-constexpr int fileRenameInformation = 10;      // FILE_INFORMATION_CLASS, for ntdll
-constexpr int fileDispositionInfoEx = 21;      // FILE_INFO_BY_HANDLE_CLASS, for Win32
-constexpr DWORD dispositionDelete = 0x1;       // FILE_DISPOSITION_FLAG_DELETE
-constexpr DWORD dispositionPosix = 0x2;        // FILE_DISPOSITION_FLAG_POSIX_SEMANTICS
+constexpr int fileRenameInformation = 10;  // FILE_INFORMATION_CLASS, for ntdll
+constexpr int fileDispositionInfoEx = 21;  // FILE_INFO_BY_HANDLE_CLASS, for Win32
+constexpr DWORD dispositionDelete = 0x1;   // FILE_DISPOSITION_FLAG_DELETE
+constexpr DWORD dispositionPosix = 0x2;    // FILE_DISPOSITION_FLAG_POSIX_SEMANTICS
 
 // FILE_RENAME_INFORMATION, under a name of its own: the SDK has no such structure.
 struct RenameRequest {
@@ -128,11 +128,10 @@ NTSTATUS openRelative(HANDLE parent, const std::wstring& name, ACCESS_MASK acces
   InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, parent, nullptr);
   IO_STATUS_BLOCK result = {};
   opened = INVALID_HANDLE_VALUE;
-  NTSTATUS status =
-      NtCreateFile(&opened, access | SYNCHRONIZE, &attributes, &result, nullptr,
-                   FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                   disposition, options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT,
-                   nullptr, 0);
+  NTSTATUS status = NtCreateFile(
+      &opened, access | SYNCHRONIZE, &attributes, &result, nullptr, FILE_ATTRIBUTE_NORMAL,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, disposition,
+      options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
   if (!NT_SUCCESS(status)) opened = INVALID_HANDLE_VALUE;
   if (created) *created = NT_SUCCESS(status) && result.Information == FILE_CREATED;
   return status;
@@ -170,7 +169,8 @@ constexpr ACCESS_MASK directoryAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FI
 // its name goes when this handle closes, even while the file is open elsewhere.
 bool deleteAtClose(HANDLE file) {
   DWORD flags = dispositionDelete | dispositionPosix;
-  return SetFileInformationByHandle(file, static_cast<FILE_INFO_BY_HANDLE_CLASS>(fileDispositionInfoEx),
+  return SetFileInformationByHandle(file,
+                                    static_cast<FILE_INFO_BY_HANDLE_CLASS>(fileDispositionInfoEx),
                                     &flags, sizeof flags) != 0;
 }
 
@@ -193,8 +193,7 @@ bool renameInto(HANDLE file, HANDLE parent, const std::wstring& name) {
   request->fileNameLength = static_cast<ULONG>(nameBytes);
   std::memcpy(reinterpret_cast<char*>(request) + offsetof(RenameRequest, fileName), name.data(),
               nameBytes);
-  return NT_SUCCESS(
-      setInformation(file, request, static_cast<ULONG>(size), fileRenameInformation));
+  return NT_SUCCESS(setInformation(file, request, static_cast<ULONG>(size), fileRenameInformation));
 }
 
 // A name of the program's own, used once: for files on their way out and nameless copies.
@@ -350,8 +349,7 @@ constexpr DWORD noEvent = ~DWORD(0);
 std::atomic<DWORD> interruptEvent{noEvent};
 
 BOOL WINAPI onConsoleEvent(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
-    return FALSE;
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
   DWORD expected = noEvent;
   // A second interrupt while the first is being wound down: the system's own handling
   // ends the program at once.
@@ -476,11 +474,9 @@ Handle createNamelessFile(bool) {
   // Windows has no file without a name: this one has a fresh name that nobody else may
   // open (no sharing), and it is deleted when closed, by the system if the program dies.
   for (int attempt = 0; attempt < 16; ++attempt) {
-    HANDLE opened = CreateFileW(freshName(L".tolvex-stream-").c_str(), GENERIC_READ | GENERIC_WRITE,
-                                0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN |
-                                    FILE_FLAG_DELETE_ON_CLOSE,
-                                nullptr);
+    HANDLE opened = CreateFileW(
+        freshName(L".tolvex-stream-").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (opened != INVALID_HANDLE_VALUE) return heldHandle(opened);
     if (GetLastError() != ERROR_FILE_EXISTS) break;
   }

@@ -27,7 +27,6 @@ namespace {
 
 using namespace std::string_literals;
 
-
 bool writeAt(FileSystem& files, const Handle& directory, const std::string& name,
              const std::string& bytes) {
   Handle file;

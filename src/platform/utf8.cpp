@@ -25,7 +25,7 @@ Utf8Sequence decodeUtf8(std::string_view text, bool loneSurrogates) {
     length = 2;
   } else if (lead >= 0xE0 && lead <= 0xEF) {
     length = 3;
-    if (lead == 0xE0) low = 0xA0;                     // below: overlong
+    if (lead == 0xE0) low = 0xA0;                      // below: overlong
     if (lead == 0xED && !loneSurrogates) high = 0x9F;  // above: a surrogate
   } else if (lead >= 0xF0 && lead <= 0xF4) {
     length = 4;

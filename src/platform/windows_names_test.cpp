@@ -85,8 +85,8 @@ TEST(IsWindowsFileName, RefusesWhatWindowsWouldMisread) {
 // Reparse points cannot be made here, nor under Wine (it follows Unix links as if they were
 // not there): the rule that refuses them is checked on the attributes Windows reports.
 TEST(WindowsNodeKind, RefusesLinksAndDevicesButNotDataInAFilter) {
-  constexpr uint32_t reparse = 0x400;    // FILE_ATTRIBUTE_REPARSE_POINT
-  constexpr uint32_t directory = 0x10;   // FILE_ATTRIBUTE_DIRECTORY
+  constexpr uint32_t reparse = 0x400;   // FILE_ATTRIBUTE_REPARSE_POINT
+  constexpr uint32_t directory = 0x10;  // FILE_ATTRIBUTE_DIRECTORY
   struct Case {
     const char* name;
     uint32_t attributes;
@@ -97,8 +97,7 @@ TEST(WindowsNodeKind, RefusesLinksAndDevicesButNotDataInAFilter) {
       {"file", 0x20 /* FILE_ATTRIBUTE_ARCHIVE */, 0, NodeKind::RegularFile},
       {"directory", directory, 0, NodeKind::Directory},
       {"symbolic link to a file", reparse, 0xA000000C, NodeKind::Other},
-      {"symbolic link to a directory", reparse | directory, 0xA000000C,
-       NodeKind::Other},
+      {"symbolic link to a directory", reparse | directory, 0xA000000C, NodeKind::Other},
       {"junction", reparse | directory, 0xA0000003, NodeKind::Other},
       {"a Linux link made by WSL", reparse, 0xA000001D, NodeKind::Other},
       {"socket", reparse, 0x80000023, NodeKind::Other},
