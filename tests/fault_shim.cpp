@@ -13,7 +13,7 @@
 // Kinds: "open" and "create" (open and openat, without and with O_CREAT), "mkdir", "read"
 // (read and pread), "write" (to anything but standard output), "write-stdout", "close",
 // "stat", "statfs", "ioctl", "remove", "rename", "seek", "limit" (getrlimit), "terminal"
-// (isatty), "alloc" (an allocation of 64 KiB or more), "thread" (pthread_create),
+// (isatty), "alloc" (an allocation or a mapping of 64 KiB or more), "thread" (pthread_create),
 // "tempfile" (mkstemp), "signal" (sigaction), "poll".
 
 #include <dlfcn.h>
@@ -26,6 +26,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -379,6 +380,12 @@ int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*
       real<int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>("pthread_create");
   if (fails(Thread)) return EAGAIN;
   return next(thread, attributes, start, argument);
+}
+
+void* mmap(void* address, size_t length, int protection, int flags, int fd, off_t offset) {
+  static const auto next = real<void* (*)(void*, size_t, int, int, int, off_t)>("mmap");
+  if (length >= largeAllocation && fails(Allocate)) return MAP_FAILED;
+  return next(address, length, protection, flags, fd, offset);
 }
 
 void* malloc(size_t size) {

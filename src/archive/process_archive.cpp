@@ -23,6 +23,16 @@
 #include "platform/platform.h"
 
 namespace tolvex {
+namespace {
+
+// A header's large pieces of memory, backed by huge pages where the system offers them.
+class HugePages final : public LargeMemory {
+ public:
+  void* allocate(size_t bytes) override { return allocateLargeBlock(bytes); }
+  void release(void* memory, size_t bytes) override { freeLargeBlock(memory, bytes); }
+};
+
+}  // namespace
 
 void processArchive(ByteSource& source, ByteSource* aheadSource) {
   processArchive(source, aheadSource, nativeFileSystem());
@@ -36,7 +46,8 @@ void processArchive(ByteSource& source, ByteSource* aheadSource, FileSystem& fil
   try {
     // Holds the header text, read straight into it, and the tree parsed from it; frees both
     // on every way out.
-    JsonDocument document;
+    HugePages hugePages;
+    JsonDocument document(&hugePages);
     if (!readHeader(context, document) || document.text().empty())
       return;  // not an archive, or nothing in it: say nothing
     if (!parseDocument(document)) {

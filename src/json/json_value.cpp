@@ -90,13 +90,29 @@ const JsonValue* undefinedValue() {
 constexpr size_t firstBlockBytes = 64 * 1024;
 constexpr size_t largestBlockBytes = 64 * 1024 * 1024;
 
+// Pieces this large come from the document's LargeMemory when it has one.
+constexpr size_t largePieceBytes = 2 * 1024 * 1024;
+
+void* JsonDocument::take(size_t bytes, bool& large) {
+  large = large_ != nullptr && bytes >= largePieceBytes;
+  return large ? large_->allocate(bytes) : std::malloc(bytes);
+}
+
+void JsonDocument::give(void* memory, size_t bytes, bool large) {
+  if (large)
+    large_->release(memory, bytes);
+  else
+    std::free(memory);
+}
+
 void JsonDocument::startBlock(size_t bytes) {
   size_t size =
       std::clamp(std::max(blockBytes_, textLength_ / 2), firstBlockBytes, largestBlockBytes);
   size = std::max(size, bytes);
-  auto* block = static_cast<Block*>(std::malloc(sizeof(Block) + size));
+  bool large = false;
+  auto* block = static_cast<Block*>(take(sizeof(Block) + size, large));
   if (block == nullptr) throw std::bad_alloc();
-  *block = Block{blocks_, size};
+  *block = Block{blocks_, size, large};
   blocks_ = block;
   blockBytes_ += size;
   next_ = reinterpret_cast<char*>(block + 1);
@@ -107,7 +123,7 @@ void JsonDocument::clearValues() {
   root = nullptr;
   while (blocks_ != nullptr) {
     Block* previous = blocks_->previous;
-    std::free(blocks_);
+    give(blocks_, sizeof(Block) + blocks_->size, blocks_->large);
     blocks_ = previous;
   }
   next_ = end_ = nullptr;
@@ -116,7 +132,8 @@ void JsonDocument::clearValues() {
 
 void JsonDocument::reset() {
   clearValues();
-  text_.reset();
+  if (text_ != nullptr) give(text_, textLength_ > 0 ? textLength_ : 1, textLarge_);
+  text_ = nullptr;
   textLength_ = 0;
 }
 
@@ -124,9 +141,10 @@ char* JsonDocument::placeText(size_t length) {
   reset();
   // Key and string offsets into the text are 32-bit.
   if (length > UINT32_MAX) throw std::bad_alloc();
-  text_.reset(new char[length > 0 ? length : 1]);
+  text_ = static_cast<char*>(take(length > 0 ? length : 1, textLarge_));
+  if (text_ == nullptr) throw std::bad_alloc();
   textLength_ = length;
-  return text_.get();
+  return text_;
 }
 
 void JsonDocument::makeNull(JsonCell& cell) {
@@ -157,7 +175,7 @@ void JsonDocument::makeObject(JsonCell& cell, const JsonObject::Member* members,
   const size_t runBytes = count * sizeof(JsonObject::Member);
   auto* header =
       static_cast<JsonObject::RunHeader*>(allocate(sizeof(JsonObject::RunHeader) + runBytes));
-  header->keys = text_.get();
+  header->keys = text_;
   if (count > 0) std::memcpy(static_cast<void*>(header + 1), members, runBytes);
   new (cell.bytes) JsonObject(header, uint32_t(count));
 }
@@ -193,12 +211,12 @@ void JsonDocument::makeObject(JsonCell& cell, MemberStack& stack, size_t begin) 
   if (count > UINT32_MAX) throw std::bad_alloc();
   auto* block = reinterpret_cast<Block*>(stack.buffer_);
   // Behind the block that values are being made in; the order only matters for freeing.
-  *block =
-      Block{blocks_, sizeof(JsonObject::RunHeader) + stack.capacity_ * sizeof(JsonObject::Member)};
+  *block = Block{
+      blocks_, sizeof(JsonObject::RunHeader) + stack.capacity_ * sizeof(JsonObject::Member), false};
   blocks_ = block;
   blockBytes_ += block->size;
   auto* header = reinterpret_cast<JsonObject::RunHeader*>(block + 1);
-  header->keys = text_.get();
+  header->keys = text_;
   new (cell.bytes) JsonObject(header, uint32_t(count));
   stack.buffer_ = nullptr;
   stack.members_ = nullptr;

@@ -163,13 +163,29 @@ static_assert(sizeof(JsonNumber) <= sizeof(JsonCell) && sizeof(JsonString) <= si
 // in the process and is never freed.
 const JsonValue* undefinedValue();
 
+// Where a document takes its large pieces of memory from (its text, the blocks of its
+// values): a system may back them with huge pages, so that filling them costs few page
+// faults. Without one, a document takes all its memory from the C++ heap.
+class LargeMemory {
+ public:
+  // `bytes` of memory, or null when there is none.
+  virtual void* allocate(size_t bytes) = 0;
+  // Gives back what allocate() gave, with the same size.
+  virtual void release(void* memory, size_t bytes) = 0;
+
+ protected:
+  ~LargeMemory() = default;
+};
+
 // The owner of one parsed tree and of the text it was parsed from. `root` is null until a
 // parse stores a value. The document makes the tree's values itself, in cells inside a few
 // large blocks that it frees all at once; keys and strings of the tree are views of the
 // document's text. reset() and destruction give up every value and the text.
 class JsonDocument {
  public:
-  JsonDocument() = default;
+  // Pieces of memory of a few MiB or more come from `large` when given (borrowed: it must
+  // outlive the document).
+  explicit JsonDocument(LargeMemory* large = nullptr) : large_(large) {}
   JsonDocument(const JsonDocument&) = delete;
   JsonDocument& operator=(const JsonDocument&) = delete;
   ~JsonDocument() { reset(); }
@@ -184,7 +200,7 @@ class JsonDocument {
   // bytes the caller then writes through the pointer, to be parsed by parseDocument. The
   // bytes are not initialised. Throws std::bad_alloc when there is no memory for them.
   char* placeText(size_t length);
-  std::string_view text() const { return std::string_view(text_.get(), textLength_); }
+  std::string_view text() const { return std::string_view(text_, textLength_); }
 
   // For the parser: values of the document, made in `cell`. A cell is moved by copying
   // its bytes. Strings view bytes of the document's text. Objects take members whose keys
@@ -221,7 +237,7 @@ class JsonDocument {
    private:
     // Room for a block header and a run header before the members, so that the document
     // can take the memory over as an object's run.
-    static constexpr size_t headerBytes = 3 * sizeof(void*);
+    static constexpr size_t headerBytes = 4 * sizeof(void*);
     void grow();
 
     char* buffer_ = nullptr;
@@ -249,6 +265,7 @@ class JsonDocument {
   struct Block {
     Block* previous;
     size_t size;  // bytes after the header
+    bool large;   // from large_, else from the C++ heap
   };
 
   void* allocate(size_t bytes) {
@@ -259,9 +276,15 @@ class JsonDocument {
     return memory;
   }
   void startBlock(size_t bytes);
+  // Memory of `bytes` from large_ when it is given and they are many, else from the heap;
+  // `large` tells which. Null when there is none.
+  void* take(size_t bytes, bool& large);
+  void give(void* memory, size_t bytes, bool large);
 
-  std::unique_ptr<char[]> text_;
+  LargeMemory* const large_;
+  char* text_ = nullptr;
   size_t textLength_ = 0;
+  bool textLarge_ = false;
   Block* blocks_ = nullptr;
   char* next_ = nullptr;
   char* end_ = nullptr;

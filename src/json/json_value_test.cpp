@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -172,6 +174,48 @@ TEST(JsonDocument, RandomDocumentsReadBackWhole) {
     ASSERT_TRUE(parseDocument(text, document));
     ASSERT_EQ(describedAs(text), describe(*document.root));
   }
+}
+
+// Memory that counts what it gives and takes back, and can run out.
+class CountedMemory final : public LargeMemory {
+ public:
+  void* allocate(size_t bytes) override {
+    if (exhausted) return nullptr;
+    ++taken;
+    outstanding += bytes;
+    return std::malloc(bytes);
+  }
+  void release(void* memory, size_t bytes) override {
+    ++given;
+    outstanding -= bytes;
+    std::free(memory);
+  }
+  bool exhausted = false;
+  size_t taken = 0, given = 0, outstanding = 0;
+};
+
+// A large header's text and the large blocks of its tree come from the document's large
+// memory and go back to it, each with the size it was taken with; a small one never asks.
+TEST(JsonDocument, LargePiecesComeFromItsLargeMemoryAndGoBack) {
+  CountedMemory memory;
+  {
+    JsonDocument document(&memory);
+    ASSERT_TRUE(parseDocument(numbers(1000, 0), document));
+    EXPECT_EQ(0u, memory.taken);
+
+    const std::string text = numbers(600000, 1000000);  // 4.8 MB of text, 9.6 MB of cells
+    std::memcpy(document.placeText(text.size()), text.data(), text.size());
+    ASSERT_TRUE(parseDocument(document));
+    EXPECT_EQ(describedAs(text), describe(*document.root));
+    EXPECT_GE(memory.taken, 3u);  // the text and at least two blocks
+  }
+  EXPECT_EQ(memory.taken, memory.given);
+  EXPECT_EQ(0u, memory.outstanding);
+
+  memory.exhausted = true;
+  JsonDocument document(&memory);
+  EXPECT_THROW(document.placeText(3 << 20), std::bad_alloc);
+  EXPECT_TRUE(document.text().empty());
 }
 
 }  // namespace

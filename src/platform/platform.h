@@ -146,6 +146,13 @@ bool writeAll(const Handle& file, const char* bytes, size_t count);
 // fresh name, created exclusively and its name removed at once. None when it cannot.
 Handle createNamelessFile(bool tryNameless = true);
 
+// Memory for large blocks (a header's text, the blocks of its tree), whose pages the system
+// backs with huge pages where a program may ask for them (Linux's transparent huge pages),
+// so that filling them costs few page faults; elsewhere plain memory. Null when there is
+// none. Given back with freeLargeBlock and the same size.
+void* allocateLargeBlock(size_t bytes);
+void freeLargeBlock(void* block, size_t bytes);
+
 // Standard output.
 bool standardOutputIsTerminal();
 // Writes all of `bytes` unless standard output refuses them (a reader that went away, a

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -267,6 +268,53 @@ size_t openDirectoryBudget() {
   rlim_t share = limit.rlim_cur / 4;
   return share < 2 ? 2 : share > 64 ? 64 : static_cast<size_t>(share);
 }
+
+#if defined(MAP_ANONYMOUS) && defined(MADV_HUGEPAGE)
+namespace {
+
+// The size and alignment of a huge page, on the processors Linux runs on most.
+constexpr size_t hugePageBytes = 2 * 1024 * 1024;
+
+// The block's length in whole pages: the huge pages it starts with and the small ones of
+// its tail, so that a tail never holds more memory than it needs.
+size_t mappedBytes(size_t bytes) {
+  static const long page = sysconf(_SC_PAGESIZE);
+  const size_t pageBytes = page > 0 ? static_cast<size_t>(page) : 4096;
+  return (bytes + pageBytes - 1) / pageBytes * pageBytes;
+}
+
+}  // namespace
+
+void* allocateLargeBlock(size_t bytes) {
+  // A mapping of its own that starts on a huge page (what lies before and after is given
+  // back), so that every whole huge page in it can be one.
+  const size_t size = mappedBytes(bytes);
+  if (size < bytes || size + hugePageBytes < size) return nullptr;
+  void* mapped = mmap(nullptr, size + hugePageBytes, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) return nullptr;
+  const auto start = reinterpret_cast<uintptr_t>(mapped);
+  const uintptr_t aligned = (start + hugePageBytes - 1) / hugePageBytes * hugePageBytes;
+  if (aligned > start) munmap(mapped, aligned - start);
+  const uintptr_t end = start + size + hugePageBytes;
+  if (aligned + size < end) munmap(reinterpret_cast<void*>(aligned + size), end - aligned - size);
+  // A hint: where the system has no huge pages to give, the block is plain memory.
+  madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
+  return reinterpret_cast<void*>(aligned);
+}
+
+void freeLargeBlock(void* block, size_t bytes) {
+  munmap(block, mappedBytes(bytes));
+}
+#else
+void* allocateLargeBlock(size_t bytes) {
+  return malloc(bytes);
+}
+
+void freeLargeBlock(void* block, size_t) {
+  free(block);
+}
+#endif
 
 bool standardOutputIsTerminal() {
   return isatty(STDOUT_FILENO) == 1;

@@ -493,6 +493,15 @@ size_t openDirectoryBudget() {
   return 64;
 }
 
+// Huge pages need a privilege that programs are not given: plain memory.
+void* allocateLargeBlock(size_t bytes) {
+  return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void freeLargeBlock(void* block, size_t) {
+  VirtualFree(block, 0, MEM_RELEASE);
+}
+
 bool standardOutputIsTerminal() {
   return isConsole(standardOutput());
 }
