@@ -28,18 +28,25 @@ constexpr size_t batch = 16;
 // gathered output out on a terminal.
 constexpr auto pollTime = std::chrono::milliseconds(50);
 
-// How often a thread tries the mutex before it sleeps on it (see acquire).
-constexpr int mutexTries = 200;
+// How long a thread spins for the mutex before it sleeps on it (see acquire).
+constexpr auto spinTime = std::chrono::microseconds(100);
 
 }  // namespace
 
 // The scheduler's mutex is held for a few microseconds at a time, by one thread or the
-// other many times an entry: a thread that finds it taken tries again for about as long
-// before it sleeps on it, since a sleep and its wake-up cost two system calls and more time
-// than the wait.
+// other many times an entry, and now and then for longer (a batch of lines printed). A
+// thread that finds it taken spins for a while before it sleeps on it: with one thread on
+// each core the holder lets it go soon, and a sleep costs the sleeper and, later, the
+// holder a system call each, and the sleeper a wake-up much longer than the wait.
 CopyScheduler::Lock CopyScheduler::acquire(Lock lock) {
-  for (int i = 0; i < mutexTries; ++i)
-    if (lock.try_lock()) return lock;
+  if (lock.try_lock()) return lock;
+  const auto until = std::chrono::steady_clock::now() + spinTime;
+  do {
+    for (int i = 0; i < 64; ++i) {
+      spinPause();
+      if (lock.try_lock()) return lock;
+    }
+  } while (std::chrono::steady_clock::now() < until);
   lock.lock();
   return lock;
 }
@@ -260,15 +267,7 @@ CopyScheduler::Entry* CopyScheduler::claim(bool& atTurn) {
 }
 
 CopyScheduler::Entry* CopyScheduler::firstAheadClaim() {
-  if (!mayFold_) {
-    for (size_t i = 1; i < line_.size(); ++i) {
-      Entry& entry = *line_[i];
-      if (entry.state == Entry::State::Waiting && !entry.atTurnOnly && entry.parent &&
-          entry.parent->state == OutputDirectory::State::Open)
-        return &entry;
-    }
-    return nullptr;
-  }
+  if (!mayFold_) return firstClaimElsewhere();
   // The directories in which an earlier entry has yet to create its name, or in which the
   // other thread is at work: it goes on there with the entries that follow, so this one
   // looks for a directory of its own instead of taking turns with it name by name.
@@ -287,6 +286,24 @@ CopyScheduler::Entry* CopyScheduler::firstAheadClaim() {
     if (!blocked) pending[pendingCount++] = parent.id;
   }
   return nullptr;
+}
+
+CopyScheduler::Entry* CopyScheduler::firstClaimElsewhere() {
+  // Two threads creating names in one directory take turns at its lock in the kernel: the
+  // first entry that goes elsewhere than the other thread's is taken, else the first.
+  const OutputDirectory* busy = nullptr;
+  for (const auto& entry : line_)
+    if (entry->state == Entry::State::Running) busy = entry->parent.get();
+  Entry* first = nullptr;
+  for (size_t i = 1; i < line_.size(); ++i) {
+    Entry& entry = *line_[i];
+    if (entry.state != Entry::State::Waiting || entry.atTurnOnly || !entry.parent ||
+        entry.parent->state != OutputDirectory::State::Open)
+      continue;
+    if (entry.parent.get() != busy) return &entry;
+    if (!first) first = &entry;
+  }
+  return first;
 }
 
 void CopyScheduler::run(Lock& lock, Entry& entry, bool atTurn, ByteSource& source) {

@@ -43,7 +43,9 @@ class FileSystem;
 //   directory is known by its identity, so two names for one directory are one. Nor is
 //   anything made ahead past an entry whose directory is not made yet, as that directory
 //   could turn out to be any directory. Where names are bytes (most Linux file systems),
-//   two entries never name the same thing, and any entry may be made ahead;
+//   two entries never name the same thing, and any entry may be made ahead: the first
+//   that is made elsewhere than the other thread's copy, so that the two do not queue for
+//   one directory's lock;
 // So, at its turn, every entry finds what one-by-one making would have left before it.
 //
 // Failures. When the front fails, its line is the last one printed, every entry after it
@@ -115,6 +117,9 @@ class CopyScheduler {
   // Claiming: the entry this thread takes next, or null; `atTurn` tells which kind.
   Entry* claim(bool& atTurn);
   Entry* firstAheadClaim();
+  // Where names never fold: the first entry that may start ahead, in another directory
+  // than the other thread's copy if there is one.
+  Entry* firstClaimElsewhere();
   // Runs a claimed entry with `source` and hands it back.
   void run(Lock& lock, Entry& entry, bool atTurn, ByteSource& source);
   void runDirectory(Lock& lock, Entry& entry, bool atTurn);

@@ -279,6 +279,43 @@ TEST(CopyScheduler, LinesOffATerminalAreWrittenWhileLaterFilesAreCopied) {
   }
 }
 
+// Records the order in which files are created; the file "0" takes a while to create.
+class SlowZeroRecorder final : public ForwardingFileSystem {
+ public:
+  FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) override {
+    if (name == "0") std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    FsStatus status = real_.createFile(parent, name, file);
+    std::lock_guard<std::mutex> lock(mutex_);
+    created_.push_back(name);
+    return status;
+  }
+  size_t position(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::find(created_.begin(), created_.end(), name) - created_.begin();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> created_;
+};
+
+// While one thread creates in a directory, the other makes what follows in another one
+// first, rather than wait on the same directory's lock; the lines stay in walk order.
+TEST(CopyScheduler, WorksAheadInAnotherDirectoryThanTheOtherThread) {
+  ArchiveBuilder builder;
+  for (const char* name : {"a/0", "a/1", "a/2", "b/x"})
+    builder.addFile(name, name);
+  TempDir dir;
+  SlowZeroRecorder files;
+  Outcome outcome = extract(builder, true, files);
+  EXPECT_TRUE(outcome.ok);
+  EXPECT_EQ(
+      "Extracting tolvex/a/0 (3) . OK\nExtracting tolvex/a/1 (3) . OK\n"
+      "Extracting tolvex/a/2 (3) . OK\nExtracting tolvex/b/x (3) . OK\n",
+      outcome.output);
+  EXPECT_LT(files.position("x"), files.position("1"));
+}
+
 // Reports no descriptor left, once, when the file `name` is created.
 class OutOfDescriptorsOnce final : public ForwardingFileSystem {
  public:

@@ -48,6 +48,17 @@ class Handle {
   intptr_t value_ = none;
 };
 
+// Tells the processor that this thread spins waiting for another, so that it yields its
+// share of a core to the other thread on it and leaves the awaited cache line alone for a
+// moment. No system call; nothing where the processor has no such hint.
+inline void spinPause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  __asm__ __volatile__("yield");
+#endif
+}
+
 // Which directory an open handle stands for, whatever name it was reached by: two names
 // that the file system takes for one directory give equal identities.
 struct DirectoryId {
