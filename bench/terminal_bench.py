@@ -2,10 +2,10 @@
 """Times tolvex extracting the same archive with standard output to a terminal and to
 /dev/null, side by side.
 
-On a terminal tolvex shows the marks of the file being copied as it goes and gathers what
-it prints for up to a tenth of a second; elsewhere it writes each line whole. Both ways
-copy on two threads, so a terminal should cost little: the goal is at most 1.15 times the
-time to /dev/null on the small corpus.
+On a terminal tolvex also shows the marks of the file being copied as it goes and shows
+control characters as "?"; both ways gather what is printed for up to a tenth of a
+second and copy on two threads, so a terminal should cost little: the goal is at most 1.15
+times the time to /dev/null on the small corpus.
 
 The terminal is a pseudo-terminal whose other side a thread of this script reads as fast
 as it can, as a terminal emulator would. The corpora, the pool of output directories and
