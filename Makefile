@@ -59,48 +59,15 @@ NO_PACKAGING := $(strip $(if $(strip $(MISSING_PACKAGING_TOOLS)),\
 
 all: release
 
-# The program alone: a C++17 compiler and CMake are all it needs.
-release:
-	cmake --preset release
-	cmake --build --preset release
-
-test-build:
-	cmake --preset test
-	cmake --build --preset test
-
-sanitize:
-	cmake --preset sanitize
-	cmake --build --preset sanitize
-
-tsan:
-	cmake --preset tsan
-	cmake --build --preset tsan
-
-fuzz-build:
-	cmake --preset fuzz
-	cmake --build --preset fuzz
-
-bench-build:
-	cmake --preset bench
-	cmake --build --preset bench
-
-# The program with _POSIX_C_SOURCE=200809L and no _GNU_SOURCE where it calls the system.
-posix:
-	cmake --preset posix
-	cmake --build --preset posix
-
-windows:
-	cmake --preset windows
-	cmake --build --preset windows
-
-# Linux on s390x (big-endian) and on aarch64, cross-compiled, with their tests.
-s390x:
-	cmake --preset s390x
-	cmake --build --preset s390x
-
-aarch64:
-	cmake --preset aarch64
-	cmake --build --preset aarch64
+# Each build is a CMake preset, configured then built (test-build, fuzz-build and
+# bench-build are the presets test, fuzz and bench):
+# - release: the program alone; a C++17 compiler and CMake are all it needs;
+# - posix: the program with _POSIX_C_SOURCE=200809L and no _GNU_SOURCE where it calls the system;
+# - windows: cross-compiled with MinGW-w64;
+# - s390x (big-endian) and aarch64: Linux on other processors, cross-compiled, with their tests.
+release test-build sanitize tsan fuzz-build bench-build posix windows s390x aarch64:
+	cmake --preset $(@:-build=)
+	cmake --build --preset $(@:-build=)
 
 # The packages of this tree, in dist/: the Linux archive, the Debian package, the Windows
 # archive (with MinGW-w64) and their sums; the same bytes from every build of one commit.

@@ -17,18 +17,7 @@ endif()
 set(TOLVEX_NATIVE_TESTS_DIR "" CACHE PATH
     "A native build with the tests, whose end-to-end tests run the emulated program here")
 
-# How to start the program here: the emulator's command line, then the program. Tests that
-# start the program find it through TOLVEX_PROGRAM.
-set(runner ${CMAKE_BINARY_DIR}/tolvex-emulated)
-set(command "")
-foreach(word IN LISTS CMAKE_CROSSCOMPILING_EMULATOR)
-  string(REPLACE "'" "'\\''" word "${word}")
-  string(APPEND command "'${word}' ")
-endforeach()
-file(GENERATE OUTPUT ${runner}
-     CONTENT "#!/bin/sh\nexec ${command}'$<TARGET_FILE:tolvex>' \"$@\"\n"
-     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                      WORLD_READ WORLD_EXECUTE)
+tolvex_emulated_runner(runner)
 
 # Not under the emulator: the hardening cases that start the program themselves, with the
 # path it was built at, in a child under a resource limit (a stack of 1 MiB, open files).

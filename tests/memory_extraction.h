@@ -21,18 +21,23 @@ struct Extraction {
 };
 
 // Extracts the tree `files` over the data region of `archive` (bytes in memory) into
-// ./tolvex through `fileSystem`: on one thread, or with `twoThreads` with a second one
-// copying ahead of the walk.
+// ./tolvex through `fileSystem`, printing into `output`: on one thread, or with
+// `twoThreads` with a second one copying ahead of the walk.
 inline Extraction extractInMemory(const std::string& archive, const JsonValue& files,
-                                  bool twoThreads, FileSystem& fileSystem = nativeFileSystem()) {
+                                  bool twoThreads, FileSystem& fileSystem, OutputCapture& output) {
   MemoryByteSource source(archive);
   MemoryByteSource ahead(archive);
   ArchiveContext context{source, 0, twoThreads ? &ahead : nullptr};
   JsonDocument header;
   EXPECT_TRUE(readHeader(context, header));
-  OutputCapture output;
   bool ok = extractTree(context, "tolvex", files, fileSystem);
   return {output.text(), ok};
+}
+
+inline Extraction extractInMemory(const std::string& archive, const JsonValue& files,
+                                  bool twoThreads, FileSystem& fileSystem = nativeFileSystem()) {
+  OutputCapture output;
+  return extractInMemory(archive, files, twoThreads, fileSystem, output);
 }
 
 }  // namespace tolvex

@@ -264,17 +264,12 @@ TEST(CopyScheduler, LinesOffATerminalAreWrittenWhileLaterFilesAreCopied) {
   for (bool twoThreads : {false, true}) {
     SCOPED_TRACE(twoThreads ? "two threads" : "one thread");
     TempDir dir;
-    const std::string archive = builder.build();
     JsonDocument document;
-    const JsonValue& tree = builder.filesValue(document);
-    MemoryByteSource source(archive);
-    MemoryByteSource ahead(archive);
-    ArchiveContext context{source, 0, twoThreads ? &ahead : nullptr};
-    JsonDocument header;
-    ASSERT_TRUE(readHeader(context, header));
     OutputCapture output;
     WaitsForALine files(output, "b", "Extracting tolvex/a (5) . OK\n");
-    EXPECT_TRUE(extractTree(context, "tolvex", tree, files));
+    EXPECT_TRUE(
+        extractInMemory(builder.build(), builder.filesValue(document), twoThreads, files, output)
+            .ok);
     EXPECT_TRUE(files.sawLine);
   }
 }
