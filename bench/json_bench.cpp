@@ -152,7 +152,7 @@ BENCHMARK(tolvexRelease)->Unit(benchmark::kMillisecond);
 void tolvexParseAndWalk(benchmark::State& state) {
   timeParse<tolvex::JsonDocument>(state, [&](tolvex::JsonDocument& document) {
     tolvex::parseDocument(header(), document);
-    state.counters["members"] = double(walk(*document.root));
+    state.counters["members"] = double(walk(*document.root()));
   });
 }
 BENCHMARK(tolvexParseAndWalk)->Unit(benchmark::kMillisecond);
@@ -161,7 +161,7 @@ void tolvexWalk(benchmark::State& state) {
   tolvex::JsonDocument document;
   tolvex::parseDocument(header(), document);
   for (auto _ : state)
-    benchmark::DoNotOptimize(walk(*document.root));
+    benchmark::DoNotOptimize(walk(*document.root()));
 }
 BENCHMARK(tolvexWalk)->Unit(benchmark::kMillisecond);
 
@@ -230,7 +230,7 @@ void reportPeakMemory() {
   report("tolvex", [&] {
     tolvex::JsonDocument document;
     tolvex::parseDocument(text, document);
-    benchmark::DoNotOptimize(walk(*document.root));
+    benchmark::DoNotOptimize(walk(*document.root()));
   });
 #ifdef TOLVEX_HAVE_NLOHMANN
   report("nlohmann", [&] {

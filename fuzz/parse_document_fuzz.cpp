@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tolvex::JsonDocument document;
   std::string_view text(reinterpret_cast<const char*>(data), size);
   if (tolvex::parseDocument(text, document)) {
-    volatile size_t sink = visit(*document.root);
+    volatile size_t sink = visit(*document.root());
     (void)sink;
   }
   return 0;

@@ -225,8 +225,8 @@ TEST_F(LimitsTest, TakesExponentsAtThe32BitEdgesInEveryForm) {
     SCOPED_TRACE(c.text);
     JsonDocument document;
     ASSERT_TRUE(parseDocument(c.text, document));
-    ASSERT_EQ(JsonKind::Number, document.root->kind);
-    const auto& number = static_cast<const JsonNumber&>(*document.root);
+    ASSERT_EQ(JsonKind::Number, document.root()->kind);
+    const auto& number = static_cast<const JsonNumber&>(*document.root());
     EXPECT_EQ(c.form, number.form);
     EXPECT_EQ(c.payload, number.payload);
     std::string key = "size " + std::string(c.text);

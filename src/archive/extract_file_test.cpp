@@ -445,7 +445,7 @@ TEST(OffsetFromText, ReadsLikeStrtoull) {
     SCOPED_TRACE(c.text);
     JsonDocument offset;
     ASSERT_TRUE(parseDocument(jsonQuoted(c.text), offset));
-    EXPECT_EQ(c.offset, offsetFromText(*offset.root));
+    EXPECT_EQ(c.offset, offsetFromText(*offset.root()));
   }
 }
 
@@ -480,7 +480,7 @@ TEST(CountFromSize, TakesLow32BitsByForm) {
     SCOPED_TRACE(c.size);
     JsonDocument size;
     ASSERT_TRUE(parseDocument(c.size, size));
-    EXPECT_EQ(c.count, countFromSize(*size.root));
+    EXPECT_EQ(c.count, countFromSize(*size.root()));
   }
 }
 

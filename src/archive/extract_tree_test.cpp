@@ -48,7 +48,7 @@ class ExtractTreeTest : public ::testing::TestWithParam<bool> {
   Extraction walkValue(const std::string& files, const std::string& data = "abcdef") {
     JsonDocument document;
     EXPECT_TRUE(parseDocument(files, document)) << files;
-    return walk(archiveFromHeader("{}", data), *document.root);
+    return walk(archiveFromHeader("{}", data), *document.root());
   }
 
   TempDir dir_;
@@ -208,7 +208,7 @@ TEST_P(ExtractTreeTest, RefusesNamesTheFileSystemDoesNotTake) {
                                         {"zz", fileEntry("0", unsignedNumber(1))}}),
                                 files));
       Extraction result =
-          extractInMemory(archiveFromHeader("{}", "abcdef"), *files.root, GetParam(), windows);
+          extractInMemory(archiveFromHeader("{}", "abcdef"), *files.root(), GetParam(), windows);
       EXPECT_FALSE(result.ok);
       EXPECT_EQ("Extracting tolvex/0k (1) . OK\nExtracting tolvex/" + key + " o NG\n",
                 result.output);

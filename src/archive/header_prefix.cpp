@@ -6,6 +6,7 @@
 #include <new>
 
 #include "archive/byte_source.h"
+#include "json/json_builder.h"
 #include "json/json_value.h"
 
 namespace tolvex {
@@ -78,15 +79,18 @@ bool readHeader(ArchiveContext& context, JsonDocument& document) {
   bool sizeKnown = context.source.bytesLeft(available);
   if (sizeKnown && textLength > available) return false;
   try {
+    JsonBuilder builder(document);
     if (sizeKnown) {
-      if (!readExactly(context.source, document.placeText(textLength), textLength)) {
+      char* place = builder.placeText(textLength);
+      if (place == nullptr || !readExactly(context.source, place, textLength)) {
         document.reset();
         return false;
       }
     } else {
       HeaderText text = readTextInPieces(context.source, textLength);
       if (text.size() != textLength) return false;
-      char* place = document.placeText(textLength);
+      char* place = builder.placeText(textLength);
+      if (place == nullptr) return false;
       if (textLength > 0) std::memcpy(place, text.data(), textLength);
     }
   } catch (const std::bad_alloc&) {

@@ -33,7 +33,7 @@ constexpr uint32_t prefixSize = 16;
 bool isArchivePrefix(const unsigned char* prefix);
 
 // Reads the 16-byte prefix at the source's current position, checks it and reads the
-// header text that follows straight into `document` (JsonDocument::placeText), where it is
+// header text that follows straight into `document` (JsonBuilder::placeText), where it is
 // parsed and stays while the tree lives. True on success, with `context.dataBase` set to
 // the start of the data region and the whole text in the document (possibly empty). On any
 // failure (a read that fails or comes up short, a prefix that breaks the layout rules or

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "json/json_builder.h"
 #include "json/json_value.h"
 #include "json/key_order.h"
 
@@ -145,7 +146,7 @@ size_t decodeEscapes(const char* in, size_t length, char* out) {
 
 // One parse of a document's text. The text is read at a position that only moves forward,
 // which is the same as cutting what was recognised from its front: each recogniser starts
-// at the position as the previous one left it. Values are made by the document. Elements
+// at the position as the previous one left it. Values are made by the document's builder. Elements
 // and members wait on stacks shared by all nesting levels (a container's own begin where it
 // opened) and each container is made in one piece when it closes; a failed container, and
 // a value that loses to an earlier one under the same key, leaves its values to the
@@ -153,10 +154,10 @@ size_t decodeEscapes(const char* in, size_t length, char* out) {
 class Parser {
  public:
   explicit Parser(JsonDocument& document)
-      : document_(document),
+      : builder_(document),
         // The document's own bytes, which the parse may rewrite: escaped strings are decoded
         // where they stand.
-        text_(const_cast<char*>(document.text().data())),
+        text_(builder_.text()),
         size_(document.text().size()) {}
   Parser(const Parser&) = delete;
   Parser& operator=(const Parser&) = delete;
@@ -177,12 +178,15 @@ class Parser {
     return at < size_ && number(at, slot);
   }
 
+  // Makes the value in `slot` the document's root.
+  void setRoot(const JsonCell& slot) { builder_.setRoot(slot); }
+
   // How much of the text has been recognised.
   size_t position() const { return position_; }
   bool onlyWhitespaceLeft() const { return skipWhitespace(position_) == size_; }
 
  private:
-  using Member = JsonObject::Member;
+  using Member = JsonBuilder::Member;
 
   size_t skipWhitespace(size_t at) const {
     while (at < size_ && isJsonWhitespace(text_[at]))
@@ -194,13 +198,13 @@ class Parser {
   }
   bool null(size_t at, JsonCell& slot) {
     if (!hasWordAt(at, "null", 4)) return false;
-    JsonDocument::makeNull(slot);
+    JsonBuilder::makeNull(slot);
     position_ = at + 4;
     return true;
   }
   bool boolean(size_t at, const char* word, size_t length, JsonCell& slot) {
     if (!hasWordAt(at, word, length)) return false;
-    JsonDocument::makeBoolean(slot, length == 4);
+    JsonBuilder::makeBoolean(slot, length == 4);
     position_ = at + length;
     return true;
   }
@@ -212,8 +216,8 @@ class Parser {
 
   // Counts a container as open; false, for good, once one too many would be open.
   bool open() {
-    if (openContainers_ == maxOpenContainers) tooDeep_ = true;
-    if (tooDeep_) return false;
+    if (openContainers_ == maxOpenContainers) overLimit_ = true;
+    if (overLimit_) return false;
     ++openContainers_;
     return true;
   }
@@ -222,14 +226,16 @@ class Parser {
   // The order of two members' keys, as compareKeys gives it.
   int compare(const Member& a, const Member& b) const;
 
-  JsonDocument& document_;
+  JsonBuilder builder_;
   char* const text_;
   const size_t size_;
   size_t position_ = 0;
   size_t openContainers_ = 0;
-  bool tooDeep_ = false;
+  // A limit of the parse's own was hit (the nesting bound, a container too large): the
+  // whole text fails, and nothing more is tried.
+  bool overLimit_ = false;
   std::vector<JsonCell> elements_;
-  JsonDocument::MemberStack members_;
+  JsonBuilder::MemberStack members_;
 };
 
 // Closes a counted container on every way out.
@@ -261,8 +267,8 @@ bool Parser::value(JsonCell& slot) {
       return string(slot);
     case '[':
       if (array(slot)) return true;
-      // Once the nesting bound is hit, nothing more is tried: the whole text fails.
-      return !tooDeep_ && object(slot);
+      // Once a limit is hit, nothing more is tried: the whole text fails.
+      return !overLimit_ && object(slot);
     case '{':
       return object(slot);
     default:
@@ -275,7 +281,7 @@ bool Parser::number(size_t at, JsonCell& slot) {
   NumberForm form;
   uint64_t payload;
   if (!readNumber(rest, form, payload)) return false;
-  JsonDocument::makeNumber(slot, form, payload);
+  JsonBuilder::makeNumber(slot, form, payload);
   position_ = size_ - rest.size();
   return true;
 }
@@ -304,7 +310,7 @@ bool Parser::string(JsonCell& slot) {
   uint32_t length;
   size_t end = scanString(p, length);
   if (end == 0) return false;
-  JsonDocument::makeString(slot, text_ + p + 1, length);
+  JsonBuilder::makeString(slot, text_ + p + 1, length);
   position_ = end;
   return true;
 }
@@ -377,9 +383,10 @@ bool Parser::object(JsonCell& slot) {
 }
 
 bool Parser::closeArray(size_t begin, JsonCell& slot) {
-  document_.makeArray(slot, elements_.data() + begin, elements_.size() - begin);
+  bool made = builder_.makeArray(slot, elements_.data() + begin, elements_.size() - begin);
   elements_.resize(begin);
-  return true;
+  overLimit_ = overLimit_ || !made;
+  return made;
 }
 
 int Parser::compare(const Member& a, const Member& b) const {
@@ -418,21 +425,36 @@ bool Parser::closeObject(size_t begin, JsonCell& slot) {
                          [this](const Member& a, const Member& b) { return compare(a, b) == 0; });
   }
   members_.resize(begin + size_t(last - first));
-  document_.makeObject(slot, members_, begin);
-  return true;
+  if (builder_.makeObject(slot, members_, begin)) return true;
+  members_.resize(begin);
+  overLimit_ = true;
+  return false;
+}
+
+// Gives `document` a copy of `text` to parse; false, with the document reset, when the
+// text is longer than a document holds or there is no memory for it.
+bool placeCopy(std::string_view text, JsonDocument& document) {
+  try {
+    char* copy = JsonBuilder(document).placeText(text.size());
+    if (copy == nullptr) return false;
+    if (!text.empty()) std::memcpy(copy, text.data(), text.size());
+    return true;
+  } catch (const std::bad_alloc&) {
+    document.reset();
+    return false;
+  }
 }
 
 // Runs `attempt` on a copy of `text` that `document` keeps; its value, when it succeeds,
 // becomes the root. Cuts from `text` what the attempt recognised.
 bool parseAlone(std::string_view& text, JsonDocument& document,
                 bool (Parser::*attempt)(JsonCell&)) {
+  if (!placeCopy(text, document)) return false;
   try {
-    char* copy = document.placeText(text.size());
-    if (!text.empty()) std::memcpy(copy, text.data(), text.size());
     Parser parser(document);
     JsonCell value;
     bool ok = (parser.*attempt)(value);
-    if (ok) document.setRoot(value);
+    if (ok) parser.setRoot(value);
     text.remove_prefix(parser.position());
     return ok;
   } catch (const std::bad_alloc&) {
@@ -472,31 +494,25 @@ bool parseValue(std::string_view& text, JsonDocument& document) {
 }
 
 bool parseDocument(JsonDocument& document) {
-  document.clearValues();
+  JsonBuilder builder(document);
+  builder.clearValues();
   try {
     Parser parser(document);
     JsonCell root;
     if (!parser.value(root)) {
-      document.clearValues();  // nothing refers to what the failed attempts made
+      builder.clearValues();  // nothing refers to what the failed attempts made
       return false;
     }
-    document.setRoot(root);
+    parser.setRoot(root);
     return parser.onlyWhitespaceLeft();
   } catch (const std::bad_alloc&) {
-    document.clearValues();
+    builder.clearValues();
     return false;
   }
 }
 
 bool parseDocument(std::string_view text, JsonDocument& document) {
-  try {
-    char* copy = document.placeText(text.size());
-    if (!text.empty()) std::memcpy(copy, text.data(), text.size());
-  } catch (const std::bad_alloc&) {
-    document.reset();
-    return false;
-  }
-  return parseDocument(document);
+  return placeCopy(text, document) && parseDocument(document);
 }
 
 }  // namespace tolvex

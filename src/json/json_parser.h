@@ -50,17 +50,19 @@ bool parseObject(std::string_view& text, JsonDocument& document);
 // array attempt can thus hand what it left to the object attempt.
 bool parseValue(std::string_view& text, JsonDocument& document);
 
-// Parses the text that `document` holds (given to it with JsonDocument::placeText) as a
+// Parses the text that `document` holds (given to it with JsonBuilder::placeText) as a
 // whole header text, after giving up the document's values, as parseValue does. True when
 // one value was recognised and only whitespace follows it; the document's root then holds
 // the value. On failure the root is null or holds a value that the caller must not look at
 // (the document still frees it); when no value was recognised, the values made on the way
-// are freed at once. Keys and strings of
-// the tree view the text, and escaped ones are decoded where they stand, so the text is
-// parsed once. Running out of memory makes the parse fail.
+// are freed at once. Keys and strings of the tree view the text, and escaped ones are
+// decoded where they stand, so the text is parsed once. Running out of memory, or a limit
+// of the document's own (maxOpenContainers, a container of more values than it can count),
+// makes the parse fail.
 bool parseDocument(JsonDocument& document);
 
-// The same on a copy of `text` that the document keeps.
+// The same on a copy of `text` that the document keeps; a text longer than a document
+// holds (JsonBuilder::largestCount) fails.
 bool parseDocument(std::string_view text, JsonDocument& document);
 
 }  // namespace tolvex

@@ -41,7 +41,7 @@ Outcome run(Recogniser recognise, const std::string& input) {
   std::string_view text(input);
   JsonDocument document;
   bool ok = recognise(text, document);
-  return {ok, document.root ? describe(*document.root) : "-", std::string(text)};
+  return {ok, document.root() ? describe(*document.root()) : "-", std::string(text)};
 }
 
 struct Case {
@@ -203,7 +203,7 @@ TEST(ParseDocument, OneValueThenOnlyWhitespace) {
     SCOPED_TRACE(c.text);
     JsonDocument document;
     EXPECT_EQ(c.ok, parseDocument(c.text, document));
-    EXPECT_EQ(c.root, document.root ? describe(*document.root) : "-");
+    EXPECT_EQ(c.root, document.root() ? describe(*document.root()) : "-");
   }
 }
 
@@ -211,10 +211,10 @@ TEST(ParseDocument, ResetsTheDocumentFirst) {
   JsonDocument document;
   ASSERT_TRUE(parseDocument("{\"files\":{\"a\":[1,2,3]}}", document));
   EXPECT_FALSE(parseDocument("", document));
-  EXPECT_EQ(nullptr, document.root);
+  EXPECT_EQ(nullptr, document.root());
   ASSERT_TRUE(parseDocument("[\"x\"]", document));
   ASSERT_TRUE(parseDocument("[\"y\"]", document));  // the first array is released
-  EXPECT_EQ("[\"y\"]", describe(*document.root));
+  EXPECT_EQ("[\"y\"]", describe(*document.root()));
 }
 
 TEST(ParseDocument, NestingIsBoundedAt1024OpenContainers) {
@@ -237,7 +237,7 @@ TEST(ParseDocument, NestingIsBoundedAt1024OpenContainers) {
     SCOPED_TRACE(c.text.substr(0, 12) + "... of " + std::to_string(c.text.size()) + " bytes");
     JsonDocument document;
     EXPECT_EQ(c.ok, parseDocument(c.text, document));
-    EXPECT_EQ(c.ok, document.root != nullptr);
+    EXPECT_EQ(c.ok, document.root() != nullptr);
   }
 }
 
@@ -252,7 +252,7 @@ TEST(ParseDocument, LargeFlatObjectInReverseKeyOrder) {
   text += "}";
   JsonDocument document;
   ASSERT_TRUE(parseDocument(text, document));
-  const auto& object = static_cast<const JsonObject&>(*document.root);
+  const auto& object = static_cast<const JsonObject&>(*document.root());
   ASSERT_EQ(count, object.memberCount());
   for (uint32_t i = 0; i < count; ++i) {
     ASSERT_EQ(i, static_cast<const JsonNumber&>(object.memberValue(i)).unsignedValue());
@@ -333,7 +333,7 @@ TEST(DocumentMemory, FailedParseOfALargeHeaderFreesEverythingItMade) {
     const size_t before = bytesInUse();
     JsonDocument document;
     EXPECT_FALSE(parseDocument(c.text, document));
-    EXPECT_EQ(nullptr, document.root);
+    EXPECT_EQ(nullptr, document.root());
     EXPECT_EQ(0u, document.valueBlockBytes());
     document.reset();
     EXPECT_EQ(before, bytesInUse());
@@ -353,7 +353,7 @@ TEST(DocumentMemory, RepeatedDocumentsDoNotGrow) {
     JsonDocument fresh;
     ASSERT_TRUE(parseDocument(header, fresh));
     EXPECT_FALSE(parseDocument(header + "x", fresh));  // a root that the document still holds
-    EXPECT_NE(nullptr, fresh.root);
+    EXPECT_NE(nullptr, fresh.root());
   }
   EXPECT_EQ(before, bytesInUse());
   expectFlatTree(kept, 30000);
@@ -379,7 +379,7 @@ TEST(DocumentMemory, LargeObjectsKeepTheirMembersWhereverTheyGathered) {
                            ",{\"c\":" + members(4096, "c") + "}," + members(10, "d") + "]";
   JsonDocument document;
   ASSERT_TRUE(parseDocument(text, document));
-  const auto& array = static_cast<const JsonArray&>(*document.root);
+  const auto& array = static_cast<const JsonArray&>(*document.root());
   ASSERT_EQ(4u, array.elementCount());
   const auto& nested = static_cast<const JsonObject&>(array.element(2)).member("c");
   const std::pair<const JsonValue*, uint32_t> objects[] = {{&array.element(0), 5000},

@@ -63,16 +63,16 @@ TEST(ParseNullAndBool, MakeTheirValueAndCutTheirWord) {
     EXPECT_EQ(c.value != nullptr, ok);
     EXPECT_EQ(c.value != nullptr ? c.left : c.input, left);
     if (c.value == nullptr) {
-      EXPECT_EQ(nullptr, document.root);
+      EXPECT_EQ(nullptr, document.root());
       continue;
     }
-    ASSERT_NE(nullptr, document.root);
+    ASSERT_NE(nullptr, document.root());
     const std::string value = c.value;
     if (value == "null") {
-      EXPECT_EQ(JsonKind::Null, document.root->kind);
+      EXPECT_EQ(JsonKind::Null, document.root()->kind);
     } else {
-      ASSERT_EQ(JsonKind::Boolean, document.root->kind);
-      EXPECT_EQ(value == "true", static_cast<const JsonBoolean*>(document.root)->value);
+      ASSERT_EQ(JsonKind::Boolean, document.root()->kind);
+      EXPECT_EQ(value == "true", static_cast<const JsonBoolean*>(document.root())->value);
     }
   }
 }
@@ -93,8 +93,8 @@ void expectNumbers(const std::vector<NumberCase>& cases) {
     JsonDocument document;
     std::string left;
     ASSERT_TRUE(run(parseNumber, c.input, document, left));
-    ASSERT_EQ(JsonKind::Number, document.root->kind);
-    const auto& number = static_cast<const JsonNumber&>(*document.root);
+    ASSERT_EQ(JsonKind::Number, document.root()->kind);
+    const auto& number = static_cast<const JsonNumber&>(*document.root());
     EXPECT_EQ(c.form, number.form);
     EXPECT_EQ(c.payload, number.payload) << std::hex << "0x" << number.payload;
     EXPECT_EQ(c.left, left);
@@ -231,7 +231,7 @@ TEST(ParseNumber, MalformedNumbersLeaveTheTextAlone) {
     JsonDocument document;
     std::string left;
     EXPECT_FALSE(run(parseNumber, input, document, left));
-    EXPECT_EQ(nullptr, document.root);
+    EXPECT_EQ(nullptr, document.root());
     EXPECT_EQ(input, left);
   }
 }

@@ -3,11 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
+#include <new>
 #include <string_view>
+#include <type_traits>
 
 namespace tolvex {
+
+class JsonValue;
 
 // What a value is. Consumers test `kind` and then read the matching class's fields.
 enum class JsonKind : uint8_t {
@@ -28,8 +30,12 @@ enum class NumberForm : uint32_t {
 };
 
 // The place of one value of a document: every value class fits in 16 bytes, and a document
-// keeps its values in cells of this size, right inside their arrays and objects.
+// keeps its values in cells of this size, right inside their arrays and objects. A cell is
+// moved by copying its bytes, so every value class is trivially copyable (held so below).
 struct JsonCell {
+  // The value made in the cell.
+  const JsonValue& value() const;
+
   alignas(8) unsigned char bytes[16];
 };
 
@@ -38,25 +44,31 @@ struct JsonCell {
 // never freed on its own, and what refers to it (keys, strings) borrows from the document.
 // The base class itself is only ever the shared undefined value, which lives for the whole
 // run. Values are no polymorphic classes and hold no more than their fields, since a parsed
-// header holds millions of them.
+// header holds millions of them. Only the document's builder (json_builder.h) makes them.
 class JsonValue {
  public:
-  JsonValue(const JsonValue&) = delete;
   JsonValue& operator=(const JsonValue&) = delete;
 
   const JsonKind kind;
 
  protected:
   explicit JsonValue(JsonKind valueKind) : kind(valueKind) {}
+  // Defaulted rather than deleted, so that every value class is trivially copyable by the
+  // language's rule; protected, so that no value is sliced into a bare JsonValue.
+  JsonValue(const JsonValue&) = default;
   ~JsonValue() = default;
 
   friend const JsonValue* undefinedValue();
 };
 
+inline const JsonValue& JsonCell::value() const {
+  return *std::launder(reinterpret_cast<const JsonValue*>(bytes));
+}
+
 class JsonNull : public JsonValue {
  private:
   JsonNull() : JsonValue(JsonKind::Null) {}
-  friend class JsonDocument;
+  friend class JsonBuilder;
 };
 
 class JsonBoolean : public JsonValue {
@@ -65,7 +77,7 @@ class JsonBoolean : public JsonValue {
 
  private:
   explicit JsonBoolean(bool isTrue) : JsonValue(JsonKind::Boolean), value(isTrue ? 1 : 0) {}
-  friend class JsonDocument;
+  friend class JsonBuilder;
 };
 
 class JsonNumber : public JsonValue {
@@ -81,7 +93,7 @@ class JsonNumber : public JsonValue {
  private:
   JsonNumber(NumberForm numberForm, uint64_t payloadBits)
       : JsonValue(JsonKind::Number), form(numberForm), payload(payloadBits) {}
-  friend class JsonDocument;
+  friend class JsonBuilder;
 };
 
 // The decoded bytes of a string literal; any byte, NUL included, is content.
@@ -96,7 +108,7 @@ class JsonString : public JsonValue {
   const uint32_t length_;
   const char* const bytes_;
 
-  friend class JsonDocument;
+  friend class JsonBuilder;
 };
 
 // Elements in the order of the text.
@@ -113,7 +125,7 @@ class JsonArray : public JsonValue {
   const uint32_t count_;
   const JsonCell* const cells_;
 
-  friend class JsonDocument;
+  friend class JsonBuilder;
 };
 
 // Members with unique keys, kept in ascending key order: keys compare as unsigned bytes, a
@@ -121,6 +133,17 @@ class JsonArray : public JsonValue {
 // keyed look-up is logarithmic in the number of members.
 class JsonObject : public JsonValue {
  public:
+  uint32_t memberCount() const { return count_; }
+
+  // The key and the value at `index` in ascending key order, borrowed from the document.
+  // An index not below memberCount() yields the empty key and the undefined value.
+  std::string_view memberKey(uint32_t index) const;
+  const JsonValue& memberValue(uint32_t index) const;
+
+  // The value stored under `key`, or the shared undefined value.
+  const JsonValue& member(std::string_view key) const;
+
+ private:
   // A member as an object holds it: its key is the document's text at
   // [keyOffset, keyOffset + keyLength), its value is in the cell.
   struct Member {
@@ -133,31 +156,28 @@ class JsonObject : public JsonValue {
     const char* keys;
   };
 
-  uint32_t memberCount() const { return count_; }
-
-  // The key and the value at `index` in ascending key order, borrowed from the document.
-  // An index not below memberCount() yields the empty key and the undefined value.
-  std::string_view memberKey(uint32_t index) const;
-  const JsonValue& memberValue(uint32_t index) const;
-
-  // The value stored under `key`, or the shared undefined value.
-  const JsonValue& member(std::string_view key) const;
-
- private:
   JsonObject(const RunHeader* run, uint32_t count)
       : JsonValue(JsonKind::Object), count_(count), run_(run) {}
 
   const Member* members() const;
+  // The position of the member whose key is `key`, or count_.
+  uint32_t find(std::string_view key) const;
 
   const uint32_t count_;
   const RunHeader* const run_;  // followed by the members
 
-  friend class JsonDocument;
+  friend class JsonBuilder;
 };
 
-static_assert(sizeof(JsonNumber) <= sizeof(JsonCell) && sizeof(JsonString) <= sizeof(JsonCell) &&
-                  sizeof(JsonArray) <= sizeof(JsonCell) && sizeof(JsonObject) <= sizeof(JsonCell),
-              "every value fits in a cell");
+// Whether a value class can live in a cell: it fits, and it moves and goes with its bytes.
+template <class Value>
+constexpr bool fitsCell() {
+  return sizeof(Value) <= sizeof(JsonCell) && alignof(Value) <= alignof(JsonCell) &&
+         std::is_trivially_copyable_v<Value> && std::is_trivially_destructible_v<Value>;
+}
+static_assert(fitsCell<JsonNull>() && fitsCell<JsonBoolean>() && fitsCell<JsonNumber>() &&
+                  fitsCell<JsonString>() && fitsCell<JsonArray>() && fitsCell<JsonObject>(),
+              "every value class lives in a cell");
 
 // The shared undefined value: what a look-up finds where there is nothing. It exists once
 // in the process and is never freed.
@@ -177,10 +197,12 @@ class LargeMemory {
   ~LargeMemory() = default;
 };
 
-// The owner of one parsed tree and of the text it was parsed from. `root` is null until a
-// parse stores a value. The document makes the tree's values itself, in cells inside a few
-// large blocks that it frees all at once; keys and strings of the tree are views of the
-// document's text. reset() and destruction give up every value and the text.
+// The owner of one parsed tree and of the text it was parsed from, as its readers see it:
+// the root and what lies below it, read only. `root()` is null until a parse stores a
+// value. The tree's values live in cells inside a few large blocks that the document frees
+// all at once; keys and strings of the tree are views of the document's text. What gives a
+// document its text and makes its tree is its builder (json_builder.h), for the parser and
+// the header's reader. reset() and destruction give up every value and the text.
 class JsonDocument {
  public:
   // Pieces of memory of a few MiB or more come from `large` when given (borrowed: it must
@@ -192,74 +214,18 @@ class JsonDocument {
 
   void reset();
 
+  // Borrowed: it must not outlive the document's tree.
+  const JsonValue* root() const { return root_; }
+
   // The root object's member `key`; the undefined value when the root is absent, is not an
   // object or has no such member. Borrowed: it must not outlive the document's tree.
   const JsonValue& member(std::string_view key) const;
 
-  // Resets the document and gives it a text of `length` bytes (at most 4 GiB - 1), whose
-  // bytes the caller then writes through the pointer, to be parsed by parseDocument. The
-  // bytes are not initialised. Throws std::bad_alloc when there is no memory for them.
-  char* placeText(size_t length);
+  // The text the tree was parsed from, or is to be parsed from.
   std::string_view text() const { return std::string_view(text_, textLength_); }
-
-  // For the parser: values of the document, made in `cell`. A cell is moved by copying
-  // its bytes. Strings view bytes of the document's text. Objects take members whose keys
-  // are offsets into the text, ascending and unique. Those that allocate throw
-  // std::bad_alloc when there is no memory; what they had made stays with the document.
-  static void makeNull(JsonCell& cell);
-  static void makeBoolean(JsonCell& cell, bool isTrue);
-  static void makeNumber(JsonCell& cell, NumberForm form, uint64_t payload);
-  static void makeString(JsonCell& cell, const char* bytes, uint32_t length);
-  void makeArray(JsonCell& cell, const JsonCell* elements, size_t count);
-  void makeObject(JsonCell& cell, const JsonObject::Member* members, size_t count);
-  // Makes the value in `cell` the root.
-  void setRoot(const JsonCell& cell);
-
-  // Members waiting for their objects to close, for the parser: a stack in memory that
-  // grows in place where the allocator can, so that a large object's members are not
-  // copied while they gather.
-  class MemberStack {
-   public:
-    MemberStack() = default;
-    MemberStack(const MemberStack&) = delete;
-    MemberStack& operator=(const MemberStack&) = delete;
-    ~MemberStack() { std::free(buffer_); }
-
-    // Throws std::bad_alloc when the stack cannot grow; it is then unchanged.
-    void push(const JsonObject::Member& member) {
-      if (size_ == capacity_) grow();
-      members_[size_++] = member;
-    }
-    JsonObject::Member* members() { return members_; }  // null while nothing was pushed
-    size_t size() const { return size_; }
-    void resize(size_t size) { size_ = size; }
-
-   private:
-    // Room for a block header and a run header before the members, so that the document
-    // can take the memory over as an object's run.
-    static constexpr size_t headerBytes = 4 * sizeof(void*);
-    void grow();
-
-    char* buffer_ = nullptr;
-    JsonObject::Member* members_ = nullptr;  // in buffer_, after headerBytes
-    size_t size_ = 0;
-    size_t capacity_ = 0;
-
-    friend class JsonDocument;
-  };
-
-  // An object in `cell` of the members of `stack` from `begin` on, as makeObject above; the
-  // stack is cut back to `begin`. When those are all the stack holds and they are many, the
-  // object takes the stack's memory instead of a copy, and the stack starts over, empty.
-  void makeObject(JsonCell& cell, MemberStack& stack, size_t begin);
-
-  // Gives up the root and every value made so far; keeps the text.
-  void clearValues();
 
   // The bytes of the blocks that hold the document's values (not its text).
   size_t valueBlockBytes() const { return blockBytes_; }
-
-  const JsonValue* root = nullptr;
 
  private:
   struct Block {
@@ -268,27 +234,24 @@ class JsonDocument {
     bool large;   // from large_, else from the C++ heap
   };
 
-  void* allocate(size_t bytes) {
-    bytes = (bytes + 7) & ~size_t(7);
-    if (size_t(end_ - next_) < bytes) startBlock(bytes);
-    void* memory = next_;
-    next_ += bytes;
-    return memory;
-  }
-  void startBlock(size_t bytes);
   // Memory of `bytes` from large_ when it is given and they are many, else from the heap;
   // `large` tells which. Null when there is none.
   void* take(size_t bytes, bool& large);
   void give(void* memory, size_t bytes, bool large);
+  // Gives up the root and every value; keeps the text.
+  void freeValues();
 
   LargeMemory* const large_;
+  const JsonValue* root_ = nullptr;
   char* text_ = nullptr;
   size_t textLength_ = 0;
   bool textLarge_ = false;
   Block* blocks_ = nullptr;
-  char* next_ = nullptr;
+  char* next_ = nullptr;  // where the next value goes in the newest block
   char* end_ = nullptr;
   size_t blockBytes_ = 0;
+
+  friend class JsonBuilder;
 };
 
 }  // namespace tolvex

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "json/json_builder.h"
 #include "json/json_parser.h"
 #include "json_describe.h"
 
@@ -18,7 +19,7 @@ namespace {
 // The root of `text` parsed into `document`, which must succeed.
 const JsonValue& parsed(const std::string& text, JsonDocument& document) {
   EXPECT_TRUE(parseDocument(text, document)) << text;
-  return document.root != nullptr ? *document.root : *undefinedValue();
+  return document.root() != nullptr ? *document.root() : *undefinedValue();
 }
 
 std::vector<std::string> keysOf(const JsonObject& object) {
@@ -81,7 +82,7 @@ TEST(JsonDocument, MemberNeedsAnObjectRoot) {
   EXPECT_EQ(JsonKind::Boolean, document.member("files").kind);
   EXPECT_EQ(undefinedValue(), &document.member("file"));
   document.reset();
-  EXPECT_EQ(nullptr, document.root);
+  EXPECT_EQ(nullptr, document.root());
   EXPECT_EQ(undefinedValue(), &document.member("files"));
 }
 
@@ -126,7 +127,7 @@ TEST(JsonDocument, ValuesEndingAroundABlockBoundaryStayWhole) {
       SCOPED_TRACE(std::to_string(cells) + " cells, " + std::to_string(members) + " members");
       JsonDocument document;
       ASSERT_TRUE(parseDocument(text, document));
-      ASSERT_EQ(describedAs(text), describe(*document.root));
+      ASSERT_EQ(describedAs(text), describe(*document.root()));
     }
   }
 }
@@ -172,7 +173,7 @@ TEST(JsonDocument, RandomDocumentsReadBackWhole) {
     SCOPED_TRACE("document " + std::to_string(i));
     JsonDocument document;
     ASSERT_TRUE(parseDocument(text, document));
-    ASSERT_EQ(describedAs(text), describe(*document.root));
+    ASSERT_EQ(describedAs(text), describe(*document.root()));
   }
 }
 
@@ -196,6 +197,8 @@ class CountedMemory final : public LargeMemory {
 
 // A large header's text and the large blocks of its tree come from the document's large
 // memory and go back to it, each with the size it was taken with; a small one never asks.
+// Memory that runs out is std::bad_alloc; a text or a container larger than a document can
+// count is refused, without asking for memory.
 TEST(JsonDocument, LargePiecesComeFromItsLargeMemoryAndGoBack) {
   CountedMemory memory;
   {
@@ -204,9 +207,9 @@ TEST(JsonDocument, LargePiecesComeFromItsLargeMemoryAndGoBack) {
     EXPECT_EQ(0u, memory.taken);
 
     const std::string text = numbers(600000, 1000000);  // 4.8 MB of text, 9.6 MB of cells
-    std::memcpy(document.placeText(text.size()), text.data(), text.size());
+    std::memcpy(JsonBuilder(document).placeText(text.size()), text.data(), text.size());
     ASSERT_TRUE(parseDocument(document));
-    EXPECT_EQ(describedAs(text), describe(*document.root));
+    EXPECT_EQ(describedAs(text), describe(*document.root()));
     EXPECT_GE(memory.taken, 3u);  // the text and at least two blocks
   }
   EXPECT_EQ(memory.taken, memory.given);
@@ -214,7 +217,11 @@ TEST(JsonDocument, LargePiecesComeFromItsLargeMemoryAndGoBack) {
 
   memory.exhausted = true;
   JsonDocument document(&memory);
-  EXPECT_THROW(document.placeText(3 << 20), std::bad_alloc);
+  JsonBuilder builder(document);
+  EXPECT_THROW(builder.placeText(3 << 20), std::bad_alloc);
+  EXPECT_EQ(nullptr, builder.placeText(JsonBuilder::largestCount + 1));
+  JsonCell cell;
+  EXPECT_FALSE(builder.makeArray(cell, nullptr, JsonBuilder::largestCount + 1));
   EXPECT_TRUE(document.text().empty());
 }
 
