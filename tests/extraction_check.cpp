@@ -8,7 +8,6 @@
 #include <cstring>
 #include <vector>
 
-#include "archive/extract_file.h"
 #include "archive/extract_tree.h"
 #include "archive_builder.h"
 #include "disk_tree.h"

@@ -1,18 +1,13 @@
 #include "archive/extract_file.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstdlib>
 #include <utility>
 
 #include "archive/byte_source.h"
-#include "json/json_value.h"
 #include "platform/platform.h"
 
 namespace tolvex {
 namespace {
-
-constexpr uint32_t chunkSize = 1024;
 
 // Positions the source at the entry's first byte. A position beyond 2^64-1 lies past the
 // end of every archive: the entry's reads must come up short there, never read from
@@ -85,29 +80,6 @@ CopyEnd copyBytes(FileSystem& files, ByteSource& source, const Handle& file, uin
 }
 
 }  // namespace
-
-uint64_t offsetFromText(const JsonValue& offset) {
-  // c_str() ends the text at its first NUL, as the conversion wants.
-  const std::string text(static_cast<const JsonString&>(offset).text());
-  return std::strtoull(text.c_str(), nullptr, 10);
-}
-
-uint32_t countFromSize(const JsonValue& size) {
-  const JsonNumber& number = static_cast<const JsonNumber&>(size);
-  uint64_t bits = number.payload;
-  if (number.form == NumberForm::Real) {
-    double floored = std::floor(number.realValue());
-    // Written so that NaN fails the test too.
-    if (!(floored >= -9223372036854775808.0 && floored < 9223372036854775808.0)) return 0;
-    bits = static_cast<uint64_t>(static_cast<int64_t>(floored));
-  }
-  return static_cast<uint32_t>(bits);
-}
-
-FileTask fileTask(std::string name, std::string path, const JsonValue& offset,
-                  const JsonValue& size) {
-  return {std::move(name), std::move(path), offsetFromText(offset), countFromSize(size)};
-}
 
 CopyResult extractFile(FileSystem& files, ByteSource& source, uint32_t dataBase,
                        const Handle& directory, const FileTask& task, bool mayReplace,

@@ -9,7 +9,10 @@ namespace tolvex {
 class ByteSource;
 class FileSystem;
 class Handle;
-class JsonValue;
+
+// The bytes of a file entry are copied, and its progress marks counted, in chunks of this
+// many bytes (the last one shorter).
+constexpr uint32_t chunkSize = 1024;
 
 // A file entry taken out of the header: the file `name` of its directory, named `path` in
 // its progress line, with its bytes at `start` in the data region, `count` bytes long.
@@ -19,10 +22,6 @@ struct FileTask {
   uint64_t start = 0;
   uint32_t count = 0;
 };
-
-// The entry with the members `offset` (a JsonString) and `size` (a JsonNumber).
-FileTask fileTask(std::string name, std::string path, const JsonValue& offset,
-                  const JsonValue& size);
 
 // Told how a copy goes while it goes; called on the copying thread.
 class CopyObserver {
@@ -68,24 +67,13 @@ struct CopyResult {
 // taken by a regular file and `mayReplace` holds, that file's name is removed first (a
 // file linked from elsewhere, or the archive itself, is never written to); anything else
 // at the name (a link, a directory, a FIFO) is left alone and the file is not created.
-// Bytes are copied in whole chunks of 1024 (the last one shorter): when the archive runs
+// Bytes are copied in whole chunks (chunkSize; the last one shorter): when the archive runs
 // short, the file keeps the whole chunks before the one that could not be read. Reports
 // to `observer` as it goes and prints nothing. Safe to run on several threads at once for
 // different files, each with its own source.
 CopyResult extractFile(FileSystem& files, ByteSource& source, uint32_t dataBase,
                        const Handle& directory, const FileTask& task, bool mayReplace,
                        CopyObserver& observer);
-
-// The entry's offset into the data region: the text of the JsonString `offset` up to its
-// first NUL, read as a base-10 number the way strtoull reads it (leading white space and
-// one sign accepted, digits up to the first other byte, none gives 0, too large gives
-// 2^64-1, "-" negates modulo 2^64).
-uint64_t offsetFromText(const JsonValue& offset);
-
-// The entry's byte count from the JsonNumber `size`: the low 32 bits of the 64-bit
-// integer it holds; a Real is rounded down first, and one outside the signed 64-bit range
-// (infinities and NaN included) gives 0.
-uint32_t countFromSize(const JsonValue& size);
 
 }  // namespace tolvex
 

@@ -1,5 +1,7 @@
 #include "archive/extract_tree.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <utility>
 
@@ -19,6 +21,12 @@ bool isObject(const JsonValue& value) {
 bool isFileEntry(const JsonObject& entry) {
   return entry.member("offset").kind == JsonKind::String &&
          entry.member("size").kind == JsonKind::Number;
+}
+
+// The file entry `entry`, the file `name` of its directory, named `path` in its line.
+FileTask fileTask(std::string name, std::string path, const JsonObject& entry) {
+  return {std::move(name), std::move(path), offsetFromText(entry.member("offset")),
+          countFromSize(entry.member("size"))};
 }
 
 // Hands every entry of a tree to the scheduler, in walk order.
@@ -48,9 +56,7 @@ class Walker {
     std::string joined = path + "/" + key;
     if (!isPlainComponent(key) || !files_.takesName(key))
       return scheduler_.addRefused(std::move(joined));
-    if (isFile)
-      return scheduler_.addFile(directory, fileTask(key, std::move(joined), entry.member("offset"),
-                                                    entry.member("size")));
+    if (isFile) return scheduler_.addFile(directory, fileTask(key, std::move(joined), entry));
     auto child = std::make_shared<OutputDirectory>(directory, key);
     return scheduler_.addDirectory(child) &&
            walkDirectory(child, joined, static_cast<const JsonObject&>(files));
@@ -65,6 +71,24 @@ class Walker {
 bool isPlainComponent(const std::string& key) {
   if (key.empty() || key == "." || key == "..") return false;
   return key.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+}
+
+uint64_t offsetFromText(const JsonValue& offset) {
+  // c_str() ends the text at its first NUL, as the conversion wants.
+  const std::string text(static_cast<const JsonString&>(offset).text());
+  return std::strtoull(text.c_str(), nullptr, 10);
+}
+
+uint32_t countFromSize(const JsonValue& size) {
+  const JsonNumber& number = static_cast<const JsonNumber&>(size);
+  uint64_t bits = number.payload;
+  if (number.form == NumberForm::Real) {
+    double floored = std::floor(number.realValue());
+    // Written so that NaN fails the test too.
+    if (!(floored >= -9223372036854775808.0 && floored < 9223372036854775808.0)) return 0;
+    bits = static_cast<uint64_t>(static_cast<int64_t>(floored));
+  }
+  return static_cast<uint32_t>(bits);
 }
 
 bool extractTree(ArchiveContext& context, const std::string& path, const JsonValue& node,

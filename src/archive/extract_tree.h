@@ -1,6 +1,7 @@
 #ifndef TOLVEX_ARCHIVE_EXTRACT_TREE_H_
 #define TOLVEX_ARCHIVE_EXTRACT_TREE_H_
 
+#include <cstdint>
 #include <string>
 
 #include "platform/platform.h"
@@ -30,6 +31,17 @@ bool extractTree(ArchiveContext& context, const std::string& path, const JsonVal
 // cannot name anything outside its parent: not empty, "." or "..", and without "/", "\"
 // or a NUL byte.
 bool isPlainComponent(const std::string& key);
+
+// A file entry's offset into the data region: the text of the JsonString `offset` up to its
+// first NUL, read as a base-10 number the way strtoull reads it (leading white space and
+// one sign accepted, digits up to the first other byte, none gives 0, too large gives
+// 2^64-1, "-" negates modulo 2^64).
+uint64_t offsetFromText(const JsonValue& offset);
+
+// A file entry's byte count from the JsonNumber `size`: the low 32 bits of the 64-bit
+// integer it holds; a Real is rounded down first, and one outside the signed 64-bit range
+// (infinities and NaN included) gives 0.
+uint32_t countFromSize(const JsonValue& size);
 
 }  // namespace tolvex
 

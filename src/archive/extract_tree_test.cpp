@@ -358,5 +358,82 @@ TEST(ExtractTreeAhead, MatchesOneByOneCopyingAtRefusedNamesAndReadErrors) {
   }
 }
 
+TEST(OffsetFromText, ReadsLikeStrtoull) {
+  struct Case {
+    std::string text;
+    uint64_t offset;
+  };
+  const Case cases[] = {
+      {"0", 0},
+      {"1234", 1234},
+      {"  12", 12},
+      {"\t\n\v\f\r 7", 7},
+      {"12abc", 12},
+      {"12 34", 12},
+      {"", 0},
+      {"abc", 0},
+      {"0x10", 0},
+      {"+5", 5},
+      {"-0", 0},
+      {"-1", 18446744073709551615u},
+      {"-18446744073709551615", 1},
+      {"4294967296", 4294967296u},
+      {"18446744073709551615", 18446744073709551615u},
+      {"18446744073709551616", 18446744073709551615u},
+      {"99999999999999999999999", 18446744073709551615u},
+      {"-99999999999999999999999", 18446744073709551615u},
+      {"+-1", 0},
+      {std::string("1\0"
+                   "2",
+                   3),
+       1},
+      {std::string("\0"
+                   "5",
+                   2),
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    JsonDocument offset;
+    ASSERT_TRUE(parseDocument(jsonQuoted(c.text), offset));
+    EXPECT_EQ(c.offset, offsetFromText(*offset.root()));
+  }
+}
+
+// Sizes in every form a header's number takes, as the parser reads them.
+TEST(CountFromSize, TakesLow32BitsByForm) {
+  struct Case {
+    const char* size;
+    uint32_t count;
+  };
+  const Case cases[] = {
+      {"10.9", 10},
+      {"-0.5", 4294967295u},
+      {"-1.0", 4294967295u},
+      {"1.0e30", 0},
+      {"1.0e400", 0},  // infinity
+      {"-1.0e400", 0},
+      {"1e30", 1073741824},  // an integer: 10^30 modulo 2^64
+      {"4294967296.0", 0},
+      {"4294967296.5", 0},
+      {"4294967297.0", 1},
+      {"9223372036854775808.0", 0},   // 2^63
+      {"-9223372036854777856.0", 0},  // below -2^63
+      {"-9223372036854774784.0", 1024},
+      {"5e9", 705032704},
+      {"4294967295e1", 4294967286u},
+      {"-1", 4294967295u},
+      {"-2", 4294967294u},
+      {"-0", 0},
+      {"3000", 3000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.size);
+    JsonDocument size;
+    ASSERT_TRUE(parseDocument(c.size, size));
+    EXPECT_EQ(c.count, countFromSize(*size.root()));
+  }
+}
+
 }  // namespace
 }  // namespace tolvex

@@ -9,8 +9,6 @@
 namespace tolvex {
 namespace {
 
-constexpr uint64_t pieceSize = 1024;
-
 // What stops the marks of a copy that ended at `result` short of its end: none, or the
 // mark that says why.
 char stopMark(const CopyResult& result) {
@@ -31,8 +29,8 @@ void printCount(uint32_t count) {
 }  // namespace
 
 uint64_t marksFor(uint64_t held, uint32_t count) {
-  if (held >= count) return (uint64_t(count) + pieceSize - 1) / pieceSize;
-  return held / pieceSize;
+  if (held >= count) return (uint64_t(count) + chunkSize - 1) / chunkSize;
+  return held / chunkSize;
 }
 
 void ProgressLine::show(const CopyResult& result, bool done) {

@@ -11,11 +11,11 @@ struct CopyResult;
 // The line a file entry prints: "Extracting <path> (<count>) <marks><stop> <verdict>", or
 // "Extracting <path> o NG" when the file could not be made. It is printed in pieces, as the
 // copy goes: each show() prints what is new since the one before, so that the marks of a
-// long copy appear while it runs. The marks: one "." per piece of 1024 bytes that the file
-// holds whole, and the last, shorter piece once it is there; so a failed file shows one mark
-// per whole piece it holds. <stop> is ">" when the archive ran short, "<" when the disk did
-// not take every byte, and nothing otherwise; the verdict is "OK" for a complete copy and
-// "NG" for any other. Not thread-safe: its owner serialises the calls.
+// long copy appear while it runs. The marks: one "." per chunk (chunkSize, 1024 bytes)
+// that the file holds whole, and the last, shorter chunk once it is there; so a failed file
+// shows one mark per whole chunk it holds. <stop> is ">" when the archive ran short, "<"
+// when the disk did not take every byte, and nothing otherwise; the verdict is "OK" for a
+// complete copy and "NG" for any other. Not thread-safe: its owner serialises the calls.
 class ProgressLine {
  public:
   ProgressLine(std::string path, uint32_t count) : path_(std::move(path)), count_(count) {}
