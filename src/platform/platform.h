@@ -143,8 +143,9 @@ Handle openForReading(const std::string& path);
 bool readsAtPositions(const Handle& file);
 // The size of `file` when it is a regular file; false for anything else.
 bool regularFileSize(const Handle& file, uint64_t& size);
-// Reads up to `count` bytes of `file` at `position`, which stays where it was: how many
-// (0 at the end), or -1 on an error, a position too large for the system included.
+// Reads up to `count` bytes of `file` at `position`: how many (0 at the end), or -1 on an
+// error, a position too large for the system included. The file's own position, where
+// writeAll writes, stays where it was. Safe to call from several threads at once.
 int64_t readAt(const Handle& file, char* buffer, size_t count, uint64_t position);
 // Waits for bytes of the stream `stream` and reads up to `count` of them: how many (0 at
 // its end), or -1 on an error or once the program is interrupted.

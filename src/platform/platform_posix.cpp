@@ -40,6 +40,27 @@ FsStatus statusOf(int error) {
   return FsStatus::Failed;
 }
 
+// Writes all of `bytes` to `fd`, in as many writes as it takes; Ok, or how the write that
+// took no more failed, `written` telling how many bytes went. A signal that cuts a write
+// short does not end it (a second interrupt ends the program), nor does someone else's
+// non-blocking mode on a terminal or pipe that we share: it waits for room there.
+FsStatus writeEverything(int fd, const char* bytes, size_t count, size_t& written) {
+  written = 0;
+  while (written < count) {
+    ssize_t n = ::write(fd, bytes + written, count - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      pollfd room = {fd, POLLOUT, 0};
+      poll(&room, 1, 100);
+      continue;
+    }
+    // A write that takes nothing without an error cannot be retried to any end.
+    if (n <= 0) return n < 0 ? statusOf(errno) : FsStatus::Failed;
+    written += static_cast<size_t>(n);
+  }
+  return FsStatus::Ok;
+}
+
 DirectoryId idOf(const struct stat& status) {
   return {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
 }
@@ -142,15 +163,7 @@ class PosixFileSystem final : public FileSystem {
   }
 
   FsStatus write(const Handle& file, const char* bytes, size_t count, size_t& written) override {
-    written = 0;
-    while (written < count) {
-      ssize_t n = ::write(fd(file), bytes + written, count - written);
-      if (n < 0 && errno == EINTR) continue;
-      // A write that takes nothing without an error cannot be retried to any end.
-      if (n <= 0) return n < 0 ? statusOf(errno) : FsStatus::Failed;
-      written += static_cast<size_t>(n);
-    }
-    return FsStatus::Ok;
+    return writeEverything(fd(file), bytes, count, written);
   }
 
   bool close(Handle& file) override {
@@ -235,7 +248,7 @@ int64_t readStream(const Handle& stream, char* buffer, size_t count) {
 
 bool writeAll(const Handle& file, const char* bytes, size_t count) {
   size_t written = 0;
-  return nativeFileSystem().write(file, bytes, count, written) == FsStatus::Ok;
+  return writeEverything(fd(file), bytes, count, written) == FsStatus::Ok;
 }
 
 Handle createNamelessFile([[maybe_unused]] bool tryNameless) {
@@ -321,20 +334,8 @@ bool standardOutputIsTerminal() {
 }
 
 bool writeStandardOutput(const char* bytes, size_t count) {
-  while (count > 0) {
-    ssize_t n = ::write(STDOUT_FILENO, bytes, count);
-    if (n < 0 && errno == EINTR) continue;  // a second interrupt ends the program
-    if (n < 0 && errno == EAGAIN) {
-      // Someone else's non-blocking mode on a shared terminal or pipe: wait for room.
-      pollfd out = {STDOUT_FILENO, POLLOUT, 0};
-      poll(&out, 1, 100);
-      continue;
-    }
-    if (n <= 0) return false;
-    bytes += n;
-    count -= static_cast<size_t>(n);
-  }
-  return true;
+  size_t written = 0;
+  return writeEverything(STDOUT_FILENO, bytes, count, written) == FsStatus::Ok;
 }
 
 void installSignalHandling() {

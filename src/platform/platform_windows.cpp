@@ -21,6 +21,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,25 @@ FsStatus statusOfError(DWORD error) {
     default:
       return FsStatus::Failed;
   }
+}
+
+// The most bytes asked of one ReadFile or WriteFile, whose counts are 32-bit.
+constexpr DWORD largestPiece = 1u << 30;
+
+// Writes all of `bytes` to `handle` at its position, in as many writes as it takes; Ok, or
+// how the write that took no more failed, `written` telling how many bytes went.
+FsStatus writeEverything(HANDLE handle, const char* bytes, size_t count, size_t& written) {
+  written = 0;
+  while (written < count) {
+    DWORD piece = static_cast<DWORD>(std::min<size_t>(count - written, largestPiece));
+    DWORD took = 0;
+    if (!WriteFile(handle, bytes + written, piece, &took, nullptr))
+      return statusOfError(GetLastError());
+    // A write that takes nothing without an error cannot be retried to any end.
+    if (took == 0) return FsStatus::Failed;
+    written += took;
+  }
+  return FsStatus::Ok;
 }
 
 // The UTF-16 form of `name` when Windows takes it as the name of a file of its own (no
@@ -311,17 +331,7 @@ class WindowsFileSystem final : public FileSystem {
   }
 
   FsStatus write(const Handle& file, const char* bytes, size_t count, size_t& written) override {
-    written = 0;
-    while (written < count) {
-      DWORD piece = static_cast<DWORD>(std::min<size_t>(count - written, 1u << 30));
-      DWORD took = 0;
-      if (!WriteFile(nativeHandle(file), bytes + written, piece, &took, nullptr))
-        return statusOfError(GetLastError());
-      // A write that takes nothing without an error cannot be retried to any end.
-      if (took == 0) return FsStatus::Failed;
-      written += took;
-    }
-    return FsStatus::Ok;
+    return writeEverything(nativeHandle(file), bytes, count, written);
   }
 
   bool close(Handle& file) override {
@@ -444,22 +454,32 @@ bool regularFileSize(const Handle& file, uint64_t& size) {
 
 int64_t readAt(const Handle& file, char* buffer, size_t count, uint64_t position) {
   if (position > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return -1;
-  // The handle is synchronous: the read waits, and the two threads' reads of one archive
-  // take turns. (It moves the handle's own position, which no reader here uses.)
+  // The handle is synchronous: the read waits, and it moves the handle's own position to
+  // where it ended, which a write after it (to a nameless copy) would take for the end. So
+  // the position is put back, and reads take turns around it, as the system has the reads
+  // of one handle take turns anyway.
+  static std::mutex positionLock;
+  std::lock_guard<std::mutex> turn(positionLock);
+  const HANDLE handle = nativeHandle(file);
+  LARGE_INTEGER was = {};
+  const bool hasPosition = SetFilePointerEx(handle, LARGE_INTEGER{}, &was, FILE_CURRENT) != 0;
   OVERLAPPED at = {};
   at.Offset = static_cast<DWORD>(position);
   at.OffsetHigh = static_cast<DWORD>(position >> 32);
   DWORD got = 0;
-  DWORD piece = static_cast<DWORD>(std::min<size_t>(count, 1u << 30));
-  if (ReadFile(nativeHandle(file), buffer, piece, &got, &at)) return got;
-  return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+  DWORD piece = static_cast<DWORD>(std::min<size_t>(count, largestPiece));
+  const bool read = ReadFile(handle, buffer, piece, &got, &at) != 0;
+  const DWORD error = read ? ERROR_SUCCESS : GetLastError();
+  if (hasPosition) SetFilePointerEx(handle, was, nullptr, FILE_BEGIN);
+  if (read) return got;
+  return error == ERROR_HANDLE_EOF ? 0 : -1;
 }
 
 int64_t readStream(const Handle& stream, char* buffer, size_t count) {
   // An interrupt does not cut a waiting read short here; the run winds down after it.
   if (interrupted()) return -1;
   DWORD got = 0;
-  DWORD piece = static_cast<DWORD>(std::min<size_t>(count, 1u << 30));
+  DWORD piece = static_cast<DWORD>(std::min<size_t>(count, largestPiece));
   if (ReadFile(nativeHandle(stream), buffer, piece, &got, nullptr)) return interrupted() ? -1 : got;
   // The writing end of a pipe closed: the stream has ended.
   return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
@@ -467,7 +487,7 @@ int64_t readStream(const Handle& stream, char* buffer, size_t count) {
 
 bool writeAll(const Handle& file, const char* bytes, size_t count) {
   size_t written = 0;
-  return nativeFileSystem().write(file, bytes, count, written) == FsStatus::Ok;
+  return writeEverything(nativeHandle(file), bytes, count, written) == FsStatus::Ok;
 }
 
 Handle createNamelessFile(bool) {
@@ -511,14 +531,8 @@ bool writeStandardOutput(const char* bytes, size_t count) {
   if (out == nullptr || out == INVALID_HANDLE_VALUE) return false;
   if (isConsole(out)) return writeConsole(out, bytes, count);
   // Anything else gets the bytes unchanged: no translation of line ends or code pages.
-  while (count > 0) {
-    DWORD piece = static_cast<DWORD>(std::min<size_t>(count, 1u << 30));
-    DWORD took = 0;
-    if (!WriteFile(out, bytes, piece, &took, nullptr) || took == 0) return false;
-    bytes += took;
-    count -= took;
-  }
-  return true;
+  size_t written = 0;
+  return writeEverything(out, bytes, count, written) == FsStatus::Ok;
 }
 
 void installSignalHandling() {
