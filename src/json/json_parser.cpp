@@ -146,11 +146,11 @@ size_t decodeEscapes(const char* in, size_t length, char* out) {
 
 // One parse of a document's text. The text is read at a position that only moves forward,
 // which is the same as cutting what was recognised from its front: each recogniser starts
-// at the position as the previous one left it. Values are made by the document's builder. Elements
-// and members wait on stacks shared by all nesting levels (a container's own begin where it
-// opened) and each container is made in one piece when it closes; a failed container, and
-// a value that loses to an earlier one under the same key, leaves its values to the
-// document, which frees them with the rest.
+// at the position as the previous one left it. Values are made by the document's builder.
+// Elements and members wait on stacks shared by all nesting levels (a container's own
+// begin where it opened) and each container is made in one piece when it closes; a failed
+// container, and a value that loses to an earlier one under the same key, leaves its
+// values to the document, which frees them with the rest.
 class Parser {
  public:
   explicit Parser(JsonDocument& document)
@@ -385,7 +385,7 @@ bool Parser::object(JsonCell& slot) {
 bool Parser::closeArray(size_t begin, JsonCell& slot) {
   bool made = builder_.makeArray(slot, elements_.data() + begin, elements_.size() - begin);
   elements_.resize(begin);
-  overLimit_ = overLimit_ || !made;
+  if (!made) overLimit_ = true;
   return made;
 }
 
