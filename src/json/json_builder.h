@@ -13,9 +13,9 @@ namespace tolvex {
 // header and for the parser; whatever reads the tree sees the document alone (json_value.h).
 // Borrows the document, which must outlive it. Values are made in cells that the caller
 // holds (a cell is moved by copying its bytes) until a container or the root takes them.
-// A limit of the document's own is refused with a null or false result and changes
-// nothing; running out of memory throws std::bad_alloc, and what had been made stays with
-// the document, which frees it with the rest.
+// A limit of the document's own (largestCount) is refused with a null or false result,
+// never taken for a want of memory; running out of memory throws std::bad_alloc, and what
+// had been made stays with the document, which frees it with the rest.
 class JsonBuilder {
  public:
   // A member waiting for its object: its key is the document's text at
