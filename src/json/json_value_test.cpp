@@ -197,8 +197,7 @@ class CountedMemory final : public LargeMemory {
 
 // A large header's text and the large blocks of its tree come from the document's large
 // memory and go back to it, each with the size it was taken with; a small one never asks.
-// Memory that runs out is std::bad_alloc; a text or a container larger than a document can
-// count is refused, without asking for memory.
+// Memory that runs out throws; what a document cannot count is refused without asking.
 TEST(JsonDocument, LargePiecesComeFromItsLargeMemoryAndGoBack) {
   CountedMemory memory;
   {
