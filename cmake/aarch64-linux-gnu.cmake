@@ -1,7 +1,7 @@
 # Cross-compiles for Linux on 64-bit Arm (aarch64), little-endian like x86-64 but with a
 # weaker memory order, and runs what it builds under qemu. qemu runs the guest's threads on
 # the host's, with the host's ordering: what it shows is the program built by another
-# compiler back end for another processor, not Arm's memory order (see the README).
+# compiler back end for another processor, not Arm's memory order (see doc/DEVELOPING.md).
 #
 # Debian: apt-get install --no-install-recommends g++-aarch64-linux-gnu qemu-user googletest
 

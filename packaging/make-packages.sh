@@ -3,7 +3,8 @@
 #
 #   tolvex-<version>-linux-<processor>.tar.gz   the program linked statically, its manual
 #                                               page, README.md and LICENSE
-#   tolvex_<version>_<architecture>.deb         the Debian package, made by CPack
+#   tolvex_<version>_<architecture>.deb         the Debian package, built from debian/ by
+#                                               dpkg-buildpackage
 #   tolvex-<version>-windows-x86_64.zip         tolvex.exe, README.txt and LICENSE.txt
 #                                               (when MinGW-w64 is installed)
 #   SHA256SUMS                                  the sums of them all
@@ -11,7 +12,8 @@
 # Two builds of one commit give the same bytes, wherever and whenever they run: every time
 # stamp packed is the commit's (SOURCE_DATE_EPOCH, read from git unless it is set), members
 # are packed in a fixed order with root as their owner, and the umask and the time zone are
-# fixed here. The version comes from the CMake project alone.
+# fixed here. The version comes from the CMake project (debian/rules checks that
+# debian/changelog names the same).
 #
 #   packaging/make-packages.sh [<directory>]     (what `make package` runs)
 set -euo pipefail
@@ -28,7 +30,7 @@ export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C
 umask 022
 
 missing=""
-for tool in cmake cpack dpkg-shlibdeps tar gzip sha256sum; do
+for tool in cmake dpkg-buildpackage dh tar gzip sha256sum; do
   command -v "$tool" > /dev/null || missing="$missing $tool"
 done
 # TOLVEX_MINGW empty (as `make package HAVE_MINGW=` sets it) acts as if MinGW were missing.
@@ -37,7 +39,7 @@ if [ -n "$windows" ]; then
   command -v zip > /dev/null || missing="$missing zip"
 fi
 if [ -n "$missing" ]; then
-  echo "Cannot build the packages: not found:$missing (Debian: cmake dpkg-dev zip)." >&2
+  echo "Cannot build the packages: not found:$missing (Debian: cmake dpkg-dev debhelper zip)." >&2
   exit 1
 fi
 
@@ -66,14 +68,28 @@ install -m 644 "$stage"/static/share/man/man1/tolvex.1 README.md LICENSE "$stage
 tar --format=gnu --sort=name --owner=0 --group=0 --numeric-owner \
     --mtime="@$SOURCE_DATE_EPOCH" -C "$stage" -cf - "$name" | gzip -9 -n > "$out/$name.tar.gz"
 
-# The Debian package, dynamically linked (Debian's rules: see cmake/packaging.cmake).
-build package-deb
-rm -rf build/package/deb/out
-cpack --preset package-deb > build/package/deb/cpack.log 2>&1 || {
-  cat build/package/deb/cpack.log >&2
+# The Debian package, built from the source package in debian/ as Debian builds it, in a
+# copy of the tree (dpkg-buildpackage writes its results beside the tree it builds): the
+# files git tracks or would track, as they are here; out of a git checkout, every file but
+# the builds'.
+deb=$PWD/build/package/deb
+rm -rf "$deb"
+mkdir -p "$deb/tolvex"
+if [ "$(git rev-parse --show-toplevel 2> /dev/null)" = "$PWD" ]; then
+  git ls-files -z --cached --others --exclude-standard \
+    | xargs -0 sh -c 'for f; do [ -e "$f" ] && printf "%s\0" "$f"; done' sh
+else
+  find . -path ./build -prune -o -path ./dist -prune -o -path ./.git -prune \
+    -o -path ./tolvex -prune -o ! -type d -print0
+fi | tar --null -T - -cf - | tar -xf - -C "$deb/tolvex"
+echo "Building the Debian package (dpkg-buildpackage, log in $deb/build.log)"
+(cd "$deb/tolvex" && dpkg-buildpackage -us -uc -b --jobs-try="${CMAKE_BUILD_PARALLEL_LEVEL:-2}") \
+  > "$deb/build.log" 2>&1 || {
+  tail -n 40 "$deb/build.log" >&2
   exit 1
 }
-cp build/package/deb/out/*.deb "$out/"
+# Not the package of debugging symbols that dh_strip makes beside it (tolvex-dbgsym).
+cp "$deb"/tolvex_*.deb "$out/"
 
 # The Windows archive: tolvex.exe, with the texts in Windows' line ends.
 if [ -n "$windows" ]; then

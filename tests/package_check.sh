@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks the packages in dist/ (or $1) as a user gets them: each is unpacked into a fresh
-# directory, outside the build, and the program in it extracts the demo archive; its manual
-# page renders; the Linux archive's program needs no shared library; lintian finds no error
-# in the Debian package. Each check is one case; the last line counts them for tests/suite.sh.
+# directory, outside the build, and the program in it extracts the demo archive (for the
+# Debian package, its own autopkgtest does); its manual page renders; the Linux archive's
+# program needs no shared library; lintian finds neither an error nor a warning in the
+# Debian package. Each check is one case; the last line counts them for tests/suite.sh.
 #
 #   tests/package_check.sh [<directory>]   (what `make package-test` runs, after make package)
 #
@@ -74,9 +75,9 @@ no_dynamic_section() {
   readelf -d "$1" | grep -q "There is no dynamic section"
 }
 
-lintian_has_no_error() {
+lintian_is_content() {
   local status
-  lintian --fail-on error "$1" 2>&1 | grep -v 'running with root privileges'
+  lintian --fail-on error,warning "$1" 2>&1 | grep -v 'running with root privileges'
   status=${PIPESTATUS[0]}
   return "$status"
 }
@@ -85,8 +86,27 @@ all_lines_end_in_cr() {
   ! grep -qv $'\r$' "$1"
 }
 
-depends_on_libc_alone() {
-  dpkg-deb --field "$1" Depends | grep -Eqx 'libc6( \(>= [0-9.]+\))?'
+# The C library and the C++ runtime, as dpkg-shlibdeps reads them from the program.
+depends_on_runtimes_alone() {
+  dpkg-deb --field "$1" Depends | tr ',' '\n' | sed 's/^ *//' \
+    | grep -Evx '(libc6|libgcc-s1|libstdc\+\+6)( \(>= [0-9.]+\))?' && return 1
+  return 0
+}
+
+# has_readme_and_copyright <directory>: the README as it is here (dh_compress compresses it
+# when it is large) and Debian's machine-readable copyright file.
+has_readme_and_copyright() {
+  zcat -f "$1"/README.md* | cmp - "$source_dir/README.md" \
+    && grep -q '^License: MIT' "$1/copyright"
+}
+
+# runs_autopkgtest <root>: the Debian package's own test (debian/tests/demo), run from the
+# source tree against the program unpacked below <root>, as autopkgtest runs it against the
+# installed one.
+runs_autopkgtest() {
+  local tmp
+  tmp=$(mktemp -d "$scratch/autopkgtest.XXXXXX")
+  (cd "$source_dir" && PATH=$1/usr/bin:$PATH AUTOPKGTEST_TMP=$tmp debian/tests/demo)
 }
 
 # members_are <archive> <member...>: the archive's files are those named, in any order.
@@ -120,18 +140,19 @@ fi
 
 # The Debian package.
 mkdir "$scratch/deb" && dpkg-deb -x "$dist/$deb" "$scratch/deb"
-check "$deb installs the program in /usr/bin and it extracts the demo archive" \
-  extracts_demo "$scratch/deb/usr/bin/tolvex"
+check "$deb installs the program in /usr/bin and its autopkgtest passes" \
+  runs_autopkgtest "$scratch/deb"
 if [ -n "${TOLVEX_END_TO_END:-}" ]; then
   check "the end-to-end suite passes against its program" \
     passes_end_to_end "$scratch/deb/usr/bin/tolvex"
 fi
 check "its manual page is compressed in /usr/share/man/man1 and renders" \
   renders "$scratch/deb/usr/share/man/man1/tolvex.1.gz"
-check "it has a copyright file naming the MIT licence" \
-  grep -q "^License: MIT" "$scratch/deb/usr/share/doc/tolvex/copyright"
-check "it depends on the C library alone" depends_on_libc_alone "$dist/$deb"
-check "lintian finds no error in it" lintian_has_no_error "$dist/$deb"
+check "it has the README and a copyright file naming the MIT licence" \
+  has_readme_and_copyright "$scratch/deb/usr/share/doc/tolvex"
+check "it depends on the C library and the C++ runtime alone" \
+  depends_on_runtimes_alone "$dist/$deb"
+check "lintian finds neither an error nor a warning in it" lintian_is_content "$dist/$deb"
 
 # The Windows archive.
 if [ -e "$dist/$windows.zip" ]; then
