@@ -21,13 +21,13 @@ struct Extraction {
 };
 
 // Extracts the tree `files` over the data region of `archive` (bytes in memory) into
-// ./tolvex through `fileSystem`, printing into `output`: on one thread, or with
-// `twoThreads` with a second one copying ahead of the walk.
+// ./tolvex through `fileSystem`, printing into `output`, with `threads` threads making the
+// entries (one: one entry after the other).
 inline Extraction extractInMemory(const std::string& archive, const JsonValue& files,
-                                  bool twoThreads, FileSystem& fileSystem, OutputCapture& output) {
+                                  size_t threads, FileSystem& fileSystem, OutputCapture& output) {
   MemoryByteSource source(archive);
-  MemoryByteSource ahead(archive);
-  ArchiveContext context{source, 0, twoThreads ? &ahead : nullptr};
+  MemorySources copySources(archive);
+  ArchiveContext context{source, 0, &copySources, threads};
   JsonDocument header;
   EXPECT_TRUE(readHeader(context, header));
   bool ok = extractTree(context, "tolvex", files, fileSystem);
@@ -35,9 +35,9 @@ inline Extraction extractInMemory(const std::string& archive, const JsonValue& f
 }
 
 inline Extraction extractInMemory(const std::string& archive, const JsonValue& files,
-                                  bool twoThreads, FileSystem& fileSystem = nativeFileSystem()) {
+                                  size_t threads, FileSystem& fileSystem = nativeFileSystem()) {
   OutputCapture output;
-  return extractInMemory(archive, files, twoThreads, fileSystem, output);
+  return extractInMemory(archive, files, threads, fileSystem, output);
 }
 
 }  // namespace tolvex

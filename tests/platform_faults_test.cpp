@@ -68,10 +68,9 @@ void runScenario(const Scenario& scenario, bool twoThreads, FaultRun& run) {
       printLine(name);
       Handle archive = openForReading(name);
       FileByteSource source(archive);
-      FileByteSource ahead(archive);
       FaultyByteSource faultySource(source, run.counter);
-      FaultyByteSource faultyAhead(ahead, run.counter);
-      processArchive(faultySource, twoThreads ? &faultyAhead : nullptr, files);
+      FaultySources copySources(archive, run.counter);
+      processArchive(faultySource, &copySources, files, twoThreads ? 2 : 1);
     }
     record.output = output.text();
   }

@@ -1,8 +1,11 @@
 #ifndef TOLVEX_ARCHIVE_BYTE_SOURCE_H_
 #define TOLVEX_ARCHIVE_BYTE_SOURCE_H_
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 
 namespace tolvex {
 
@@ -82,6 +85,43 @@ class FileByteSource final : public ByteSource {
   std::unique_ptr<char[]> window_;
   uint64_t windowStart_ = 0;
   uint32_t windowLength_ = 0;
+};
+
+// Sources for the threads that copy files besides the walking one: each reads the same
+// archive at a position of its own.
+class CopySources {
+ public:
+  // The most sources a pool hands out: one for each thread that copies, but the walking one.
+  static constexpr size_t most = 15;
+
+  // The source of copying thread `index` (1 to `most`), made when first asked for and kept
+  // while the pool lives; null when it cannot be made.
+  virtual ByteSource* source(size_t index) = 0;
+
+ protected:
+  CopySources() = default;
+  CopySources(const CopySources&) = delete;
+  CopySources& operator=(const CopySources&) = delete;
+  ~CopySources() = default;
+};
+
+// CopySources of the kind `Source`, each made from the same `origin` (borrowed: a file, the
+// bytes of an archive in memory).
+template <typename Source, typename Origin>
+class SourcesOver final : public CopySources {
+ public:
+  explicit SourcesOver(const Origin& origin) : origin_(origin) {}
+
+  ByteSource* source(size_t index) override {
+    if (index < 1 || index > most) return nullptr;
+    std::unique_ptr<Source>& made = sources_[index - 1];
+    if (!made) made.reset(new (std::nothrow) Source(origin_));
+    return made.get();
+  }
+
+ private:
+  const Origin& origin_;
+  std::array<std::unique_ptr<Source>, most> sources_;
 };
 
 }  // namespace tolvex

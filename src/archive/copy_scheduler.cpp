@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "archive/byte_source.h"
+#include "archive/claim_rule.h"
 #include "archive/progress_line.h"
 #include "console/console.h"
 #include "platform/platform.h"
@@ -16,8 +17,8 @@
 namespace tolvex {
 namespace {
 
-// How many entries may wait for their lines. Enough to keep both threads busy across a
-// run of small directories; few enough that a failure wastes little work.
+// How many entries may wait for their lines. Enough to keep every thread busy across a run
+// of small directories; few enough that a failure wastes little work.
 constexpr size_t window = 128;
 
 // The walk hands entries over this many at a time, so that it takes the mutex once for
@@ -31,15 +32,30 @@ constexpr auto pollTime = std::chrono::milliseconds(50);
 // How long a thread spins for the mutex before it sleeps on it (see acquire).
 constexpr auto spinTime = std::chrono::microseconds(100);
 
+// How often a thread reports its work while the number of threads may grow: each report
+// asks the system for the thread's processor time.
+constexpr uint64_t stretchTime = 10 * 1000 * 1000;
+
+uint64_t steadyNanoseconds() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
+
 }  // namespace
 
-// The scheduler's mutex is held for a few microseconds at a time, by one thread or the
-// other many times an entry, and now and then for longer (a batch of lines printed). A
-// thread that finds it taken spins for a while before it sleeps on it: with one thread on
-// each core the holder lets it go soon, and a sleep costs the sleeper and, later, the
-// holder a system call each, and the sleeper a wake-up much longer than the wait.
+// The scheduler's mutex is held for a few microseconds at a time, by each thread many
+// times an entry, and now and then for longer (a batch of lines printed). A thread that
+// finds it taken spins for a while before it sleeps on it: with each thread on a processor
+// of its own the holder lets it go soon, and a sleep costs the sleeper and, later, the
+// holder a system call each, and the sleeper a wake-up much longer than the wait. With
+// more threads than processors the holder may be waiting for one: no spinning then.
 CopyScheduler::Lock CopyScheduler::acquire(Lock lock) {
   if (lock.try_lock()) return lock;
+  if (!spin_.load(std::memory_order_relaxed)) {
+    lock.lock();
+    return lock;
+  }
   const auto until = std::chrono::steady_clock::now() + spinTime;
   do {
     for (int i = 0; i < 64; ++i) {
@@ -55,7 +71,7 @@ CopyScheduler::Lock CopyScheduler::acquire(Lock lock) {
 // reads outside it: `task` (unchanging) and `stop`.
 struct CopyScheduler::Entry {
   enum class Kind { File, Directory };
-  enum class State { Waiting, Running, Done };
+  using State = ClaimFacts::Stage;
 
   Entry(Kind entryKind, std::shared_ptr<OutputDirectory> parentDirectory, FileTask fileTask)
       : kind(entryKind),
@@ -106,7 +122,7 @@ class CopyScheduler::Observer final : public CopyObserver {
   }
 
   bool descriptorsFreed() override {
-    Lock lock = acquire(Lock(scheduler_.mutex_, std::defer_lock));
+    Lock lock = scheduler_.acquire(Lock(scheduler_.mutex_, std::defer_lock));
     if (!scheduler_.isFront(entry_)) {
       entry_.gaveWay = true;  // made at its turn, when descriptors are freed for it
       return false;
@@ -116,7 +132,7 @@ class CopyScheduler::Observer final : public CopyObserver {
   }
 
   bool roomMade() override {
-    Lock lock = acquire(Lock(scheduler_.mutex_, std::defer_lock));
+    Lock lock = scheduler_.acquire(Lock(scheduler_.mutex_, std::defer_lock));
     return scheduler_.makeRoom(lock, entry_);
   }
 
@@ -124,7 +140,7 @@ class CopyScheduler::Observer final : public CopyObserver {
   // Tells the scheduler how the copy stands; `named` when its name now stands in its
   // directory, so that names after it there may be made.
   void tell(bool named) {
-    Lock lock = acquire(Lock(scheduler_.mutex_, std::defer_lock));
+    Lock lock = scheduler_.acquire(Lock(scheduler_.mutex_, std::defer_lock));
     entry_.result.created = progress_.created;
     entry_.result.held = progress_.held;
     if (named) {
@@ -140,29 +156,75 @@ class CopyScheduler::Observer final : public CopyObserver {
   CopyResult progress_;
 };
 
-CopyScheduler::CopyScheduler(FileSystem& files, ByteSource& source, ByteSource* ahead,
-                             uint32_t dataBase, const std::shared_ptr<OutputDirectory>& root)
-    : files_(files),
-      source_(source),
-      ahead_(ahead),
-      dataBase_(dataBase),
-      cache_(files, openDirectoryBudget(), root) {
-  mayFold_ = root->state == OutputDirectory::State::Open && root->mayFold;
-  if (!ahead_) return;
-  try {
-    worker_ = std::thread(&CopyScheduler::workAhead, this);
-  } catch (const std::system_error&) {
-    // No second thread: the walking one makes every entry at its turn.
+// What the claim rule reads of the line.
+class CopyScheduler::LineFacts {
+ public:
+  explicit LineFacts(const std::deque<std::unique_ptr<Entry>>& line) : line_(line) {}
+  size_t size() const { return line_.size(); }
+  ClaimFacts operator[](size_t index) const {
+    const Entry& entry = *line_[index];
+    ClaimFacts facts;
+    facts.stage = entry.state;
+    facts.atTurnOnly = entry.atTurnOnly;
+    facts.named = entry.named;
+    if (const OutputDirectory* parent = entry.parent.get()) {
+      facts.place = parent->state;
+      facts.directory = reinterpret_cast<uintptr_t>(parent);
+      facts.id = parent->id;
+    }
+    return facts;
   }
+
+ private:
+  const std::deque<std::unique_ptr<Entry>>& line_;
+};
+
+namespace {
+
+CopyThreads threadsFor(const ArchiveContext& context) {
+  if (!context.copySources) return CopyThreads::fixed(1);
+  if (context.copyThreads > 0) return CopyThreads::fixed(context.copyThreads);
+  return CopyThreads(usableProcessors(), openFileLimit(), openDirectoryBudget());
+}
+
+}  // namespace
+
+CopyScheduler::CopyScheduler(FileSystem& files, const ArchiveContext& context,
+                             const std::shared_ptr<OutputDirectory>& root)
+    : files_(files),
+      source_(context.source),
+      copySources_(context.copySources),
+      dataBase_(context.dataBase),
+      processors_(usableProcessors()),
+      cache_(files, openDirectoryBudget(), root),
+      threads_(threadsFor(context)) {
+  mayFold_ = root->state == OutputDirectory::State::Open && root->mayFold;
+  Lock lock(mutex_);
+  startThreads();
 }
 
 CopyScheduler::~CopyScheduler() {
   Lock lock = acquire(Lock(mutex_, std::defer_lock));
   windDown(lock);
-  quit_ = true;
+  closing_ = true;
   changed_.notify_all();
   lock.unlock();
-  if (worker_.joinable()) worker_.join();
+  for (std::thread& worker : workers_)
+    worker.join();
+}
+
+void CopyScheduler::startThreads() {
+  while (!closing_ && workers_.size() + 1 < threads_.count()) {
+    const size_t index = workers_.size() + 1;
+    ByteSource* source = copySources_ ? copySources_->source(index) : nullptr;
+    if (!source) break;
+    try {
+      workers_.emplace_back(&CopyScheduler::workAhead, this, index, std::ref(*source));
+    } catch (const std::system_error&) {
+      break;  // no more threads: those there are make the entries
+    }
+  }
+  spin_ = workers_.size() + 1 <= processors_;
 }
 
 bool CopyScheduler::addFile(std::shared_ptr<OutputDirectory> directory, FileTask task) {
@@ -190,9 +252,10 @@ bool CopyScheduler::finish() {
   if (!deliver()) return false;
   Lock lock = acquire(Lock(mutex_, std::defer_lock));
   bool ok = serve(lock, 1);
+  const bool failed = run_ == Run::Failed;
   lock.unlock();
   flushOutput();
-  return ok && !failed_;
+  return ok && !failed;
 }
 
 bool CopyScheduler::add(std::unique_ptr<Entry> entry) {
@@ -203,7 +266,7 @@ bool CopyScheduler::add(std::unique_ptr<Entry> entry) {
 bool CopyScheduler::deliver() {
   Lock lock = acquire(Lock(mutex_, std::defer_lock));
   if (noMemory_) throw std::bad_alloc();
-  if (stopped_) return false;
+  if (stopped()) return false;
   for (auto& entry : incoming_)
     line_.push_back(std::move(entry));
   incoming_.clear();
@@ -217,28 +280,29 @@ bool CopyScheduler::serve(Lock& lock, size_t limit) {
     writeEndedLines(lock);
     if (noMemory_) throw std::bad_alloc();
     if (interrupted()) windDown(lock);
-    if (stopped_) return false;
+    if (stopped()) return false;
     if (line_.size() < limit) return true;
     bool atTurn = false;
     if (Entry* entry = claim(atTurn))
-      run(lock, *entry, atTurn, source_);
+      run(lock, *entry, atTurn, source_, walkerStretch_);
     else
       changed_.wait_for(lock, pollTime);
   }
 }
 
-void CopyScheduler::workAhead() {
+void CopyScheduler::workAhead(size_t, ByteSource& source) {
+  Stretch stretch;
   Lock lock = acquire(Lock(mutex_, std::defer_lock));
-  while (!quit_) {
+  while (!closing_) {
     writeEndedLines(lock);
     bool atTurn = false;
-    Entry* entry = noMemory_ || quit_ ? nullptr : claim(atTurn);
+    Entry* entry = noMemory_ || closing_ ? nullptr : claim(atTurn);
     if (!entry) {
       changed_.wait_for(lock, pollTime);
       continue;
     }
     try {
-      run(lock, *entry, atTurn, *ahead_);
+      run(lock, *entry, atTurn, source, stretch);
     } catch (const std::bad_alloc&) {
       // The walking thread finds out and ends the archive (see processArchive).
       noMemory_ = true;
@@ -256,57 +320,35 @@ void CopyScheduler::writeEndedLines(Lock& lock) {
 
 CopyScheduler::Entry* CopyScheduler::claim(bool& atTurn) {
   settle();
-  if (stopped_ || interrupted() || line_.empty()) return nullptr;
-  Entry& front = *line_.front();
-  if (front.state == Entry::State::Waiting) {
-    atTurn = true;
-    return &front;
-  }
-  atTurn = false;
-  return serial_ || pauseAhead_ ? nullptr : firstAheadClaim();
+  if (stopped() || interrupted()) return nullptr;
+  size_t chosen = chooseClaim(LineFacts(line_), run_ == Run::Ahead, mayFold_);
+  if (chosen == noClaim) return nullptr;
+  atTurn = chosen == 0;
+  return line_[chosen].get();
 }
 
-CopyScheduler::Entry* CopyScheduler::firstAheadClaim() {
-  if (!mayFold_) return firstClaimElsewhere();
-  // The directories in which an earlier entry has yet to create its name, or in which the
-  // other thread is at work: it goes on there with the entries that follow, so this one
-  // looks for a directory of its own instead of taking turns with it name by name.
-  std::array<DirectoryId, window> pending;
-  size_t pendingCount = 0;
-  for (size_t i = 0; i < line_.size(); ++i) {
-    Entry& entry = *line_[i];
-    if (entry.named && entry.state != Entry::State::Running) continue;
-    const OutputDirectory& parent = *entry.parent;
-    if (parent.state == OutputDirectory::State::Unmade) return nullptr;
-    if (parent.state != OutputDirectory::State::Open) continue;  // nothing is made there
-    auto end = pending.begin() + pendingCount;
-    bool blocked = std::find(pending.begin(), end, parent.id) != end;
-    if (!blocked && i > 0 && entry.state == Entry::State::Waiting && !entry.atTurnOnly)
-      return &entry;
-    if (!blocked) pending[pendingCount++] = parent.id;
-  }
-  return nullptr;
+void CopyScheduler::run(Lock& lock, Entry& entry, bool atTurn, ByteSource& source,
+                        Stretch& stretch) {
+  if (!threads_.mayGrow()) return runEntry(lock, entry, atTurn, source);
+  const uint64_t started = steadyNanoseconds();
+  runEntry(lock, entry, atTurn, source);
+  const uint64_t ended = steadyNanoseconds();
+  stretch.busy += ended - started;
+  if (ended - stretch.start >= stretchTime) measure(lock, stretch);
 }
 
-CopyScheduler::Entry* CopyScheduler::firstClaimElsewhere() {
-  // Two threads creating names in one directory take turns at its lock in the kernel: the
-  // first entry that goes elsewhere than the other thread's is taken, else the first.
-  const OutputDirectory* busy = nullptr;
-  for (const auto& entry : line_)
-    if (entry->state == Entry::State::Running) busy = entry->parent.get();
-  Entry* first = nullptr;
-  for (size_t i = 1; i < line_.size(); ++i) {
-    Entry& entry = *line_[i];
-    if (entry.state != Entry::State::Waiting || entry.atTurnOnly || !entry.parent ||
-        entry.parent->state != OutputDirectory::State::Open)
-      continue;
-    if (entry.parent.get() != busy) return &entry;
-    if (!first) first = &entry;
-  }
-  return first;
+void CopyScheduler::measure(Lock& lock, Stretch& stretch) {
+  lock.unlock();
+  const uint64_t processor = threadProcessorTime();
+  lock = acquire(std::move(lock));
+  // The first report only starts the measure; a system that cannot tell gives none.
+  if (stretch.processor != 0 && processor != 0 && !stopped() &&
+      threads_.observe(stretch.busy, processor - stretch.processor))
+    startThreads();
+  stretch = {steadyNanoseconds(), 0, processor};
 }
 
-void CopyScheduler::run(Lock& lock, Entry& entry, bool atTurn, ByteSource& source) {
+void CopyScheduler::runEntry(Lock& lock, Entry& entry, bool atTurn, ByteSource& source) {
   entry.state = Entry::State::Running;
   entry.stop = false;
   entry.takenBackSeen = takenBack_;
@@ -328,15 +370,15 @@ void CopyScheduler::run(Lock& lock, Entry& entry, bool atTurn, ByteSource& sourc
   // Only what another thread may wait for wakes it: the front done or given back, a
   // directory made (entries below it may be made ahead), copies that someone waits for.
   if (isFront(entry) || entry.kind == Entry::Kind::Directory ||
-      entry.state == Entry::State::Waiting || copiesAwaited_)
+      entry.state == Entry::State::Waiting || copyWaiters_ > 0)
     changed_.notify_all();
   settle();
 }
 
 void CopyScheduler::resumeAhead(Entry& entry) {
   if (!entry.pausesAhead) return;
-  pauseAhead_ = false;
   entry.pausesAhead = false;
+  if (run_ == Run::Paused) run_ = Run::Ahead;
 }
 
 void CopyScheduler::runDirectory(Lock& lock, Entry& entry, bool atTurn) {
@@ -370,7 +412,7 @@ bool CopyScheduler::makeDirectory(Lock& lock, Entry& entry, bool atTurn, const H
   for (int attempt = 0;; ++attempt) {
     bool full = makeAndOpen(lock, entry, parent, handle, id, opened) == FsStatus::NoSpace;
     if ((opened == FsStatus::NoDescriptors || full) && !atTurn) {
-      if (full && !serial_) goSerial(lock);
+      if (full && mayGoSerial()) goSerial(lock);
       return false;
     }
     if (attempt > 0) return true;
@@ -389,7 +431,7 @@ FsStatus CopyScheduler::makeAndOpen(Lock& lock, Entry& entry, const Handle& pare
   retired.clear();
   // Whether it was there already does not matter; only what it is.
   FsStatus made = files_.makeDirectory(parent, directory.name);
-  // Told apart at once where names may fold (see firstAheadClaim), else only if need be.
+  // Told apart at once where names may fold (see chooseClaim), else only if need be.
   const bool identify = entry.parent->mayFold;
   opened = files_.openDirectory(parent, directory.name, handle, identify ? &id : nullptr);
   // A directory made here is as its parent is; one found may be of any kind.
@@ -429,8 +471,10 @@ FsStatus CopyScheduler::pinDirectory(Lock& lock, Entry& entry, bool atTurn, cons
 }
 
 void CopyScheduler::freeDescriptors(Lock& lock, Entry& front) {
-  pauseAhead_ = true;
-  front.pausesAhead = true;
+  if (run_ == Run::Ahead) {
+    run_ = Run::Paused;
+    front.pausesAhead = true;
+  }
   waitForCopies(lock, 1);
   cache_.shrink();
 }
@@ -442,8 +486,8 @@ bool CopyScheduler::makeRoom(Lock& lock, Entry& entry) {
   }
   // Room taken by copies ahead of their turns is not room a copy one by one would have
   // lacked: take it back, and go on where the copy stands.
-  if (!serial_) goSerial(lock);
-  while (undoing_)
+  if (mayGoSerial()) goSerial(lock);
+  while (run_ == Run::Undoing)
     changed_.wait_for(lock, pollTime);
   bool freed = takenBack_ != entry.takenBackSeen;
   entry.takenBackSeen = takenBack_;
@@ -474,7 +518,7 @@ void CopyScheduler::handBack(Lock& lock, Entry& entry, const CopyResult& result,
   if (result.created) files_.removeFile(directory, entry.task.name);
   if (end == CopyEnd::NoDescriptors) cache_.shrink();  // for the front, and the next try
   giveWay(entry);
-  if (end == CopyEnd::NoSpace && !serial_) goSerial(lock);
+  if (end == CopyEnd::NoSpace && mayGoSerial()) goSerial(lock);
 }
 
 void CopyScheduler::giveWay(Entry& entry) {
@@ -492,7 +536,7 @@ bool CopyScheduler::isFront(const Entry& entry) const {
 void CopyScheduler::publish(Entry& entry) {
   // After a failure the front is an entry whose line never comes; a copy that gives way
   // shows nothing, as it is made again.
-  if (failed_ || entry.kind != Entry::Kind::File || !isFront(entry) ||
+  if (run_ == Run::Failed || entry.kind != Entry::Kind::File || !isFront(entry) ||
       entry.state == Entry::State::Waiting || entry.gaveWay)
     return;
   entry.line.show(entry.result,
@@ -500,7 +544,7 @@ void CopyScheduler::publish(Entry& entry) {
 }
 
 void CopyScheduler::settle() {
-  while (!line_.empty() && !failed_) {
+  while (!line_.empty() && run_ != Run::Failed) {
     Entry& front = *line_.front();
     if (front.kind == Entry::Kind::File) publish(front);
     if (front.state != Entry::State::Done || front.result.end == CopyEnd::Stopped) return;
@@ -509,8 +553,7 @@ void CopyScheduler::settle() {
     markFront();
     if (failed) {
       // Nothing after it is made; what was made ahead goes when the run winds down.
-      failed_ = true;
-      stopped_ = true;
+      run_ = Run::Failed;
       stopFrom(0);
       changed_.notify_all();
     }
@@ -518,7 +561,7 @@ void CopyScheduler::settle() {
 }
 
 void CopyScheduler::windDown(Lock& lock) {
-  stopped_ = true;
+  if (run_ != Run::Failed) run_ = Run::Halted;
   stopFrom(0);
   waitForCopies(lock, 0);
   settle();
@@ -535,12 +578,11 @@ void CopyScheduler::windDown(Lock& lock) {
 }
 
 void CopyScheduler::goSerial(Lock& lock) {
-  serial_ = true;
-  undoing_ = true;
+  run_ = Run::Undoing;
   stopFrom(1);
   waitForCopies(lock, 1);
   takeBack(1);
-  undoing_ = false;
+  if (run_ == Run::Undoing) run_ = Run::Serial;
   changed_.notify_all();
 }
 
@@ -550,10 +592,10 @@ void CopyScheduler::stopFrom(size_t first) {
 }
 
 void CopyScheduler::waitForCopies(Lock& lock, size_t first) {
-  copiesAwaited_ = true;
+  ++copyWaiters_;
   while (copiesRunning(first))
     changed_.wait_for(lock, pollTime);
-  copiesAwaited_ = false;
+  --copyWaiters_;
 }
 
 void CopyScheduler::markFront() {

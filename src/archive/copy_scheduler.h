@@ -1,6 +1,7 @@
 #ifndef TOLVEX_ARCHIVE_COPY_SCHEDULER_H_
 #define TOLVEX_ARCHIVE_COPY_SCHEDULER_H_
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -11,74 +12,79 @@
 #include <thread>
 #include <vector>
 
+#include "archive/copy_threads.h"
 #include "archive/extract_file.h"
+#include "archive/header_prefix.h"
 #include "archive/output_directory.h"
 
 namespace tolvex {
 
 class ByteSource;
+class CopySources;
 class FileSystem;
 
-// Makes the entries of one walk, in walk order, on up to two threads: the walking one
-// and, when a second source is given, one of its own. Whatever the timing, the lines
-// printed and the tree left are those of making one entry after the other, each to its
-// end, and stopping at the first that fails.
+// Makes the entries of one walk, in walk order, on one thread or several: the walking one
+// and others of their own, as many as CopyThreads decides (a thread each for copies in
+// flight). Whatever the timing and the number of threads, the lines printed and the tree
+// left are those of making one entry after the other, each to its end, and stopping at the
+// first that fails. With one thread it is that.
 //
 // The line. Entries wait in `line_` in walk order, at most `window` of them; the walk
-// waits (and helps) while it is full. The entry at the front is the one whose turn it
-// is: everything before it is done and its line printed. Its line is printed as its
-// copy goes, whichever thread copies it. Only the front's line is ever printed, so lines
-// come out in walk order.
+// waits (and helps) while it is full. The entry at the front is the one whose turn it is:
+// everything before it is done and its line printed. Its line is printed as its copy goes,
+// whichever thread copies it. Only the front's line is ever printed, so lines come out in
+// walk order.
 //
 // Claims. A thread takes an entry only under the mutex, and the entry is then its own
 // until it hands it back under the mutex again; nobody else touches an entry while it
-// runs, except to ask it to stop. A thread takes the front when it waits, and otherwise
-// the first entry that may be made ahead of its turn:
-// - ahead of its turn an entry only ever creates: a file that did not exist, a directory.
-//   A file that finds its name taken, and anything that does not go to its end ahead,
-//   leaves no trace and waits for its turn, when it may replace an existing file;
-// - where a file system may fold names ("A" and "a" one name), names in one directory are
-//   created in walk order: an entry is not made ahead while an earlier entry in the same
-//   directory has not created its name, since the earlier one could be the same name. A
-//   directory is known by its identity, so two names for one directory are one. Nor is
-//   anything made ahead past an entry whose directory is not made yet, as that directory
-//   could turn out to be any directory. Where names are bytes (most Linux file systems),
-//   two entries never name the same thing, and any entry may be made ahead: the first
-//   that is made elsewhere than the other thread's copy, so that the two do not queue for
-//   one directory's lock;
+// runs, except to ask it to stop. Which entry a thread takes is chooseClaim's rule
+// (claim_rule.h): the front when it waits, else the first that may be made ahead of its
+// turn. Ahead of its turn an entry only ever creates: a file that did not exist, a
+// directory. A file that finds its name taken, and anything that does not go to its end
+// ahead, leaves no trace and waits for its turn, when it may replace an existing file.
 // So, at its turn, every entry finds what one-by-one making would have left before it.
+//
+// The run's state (Run) says what may be made: entries ahead of their turns (Ahead), only
+// the front (Paused, Undoing, Serial), or nothing (Failed, Halted). Its changes:
+// - Ahead -> Paused -> Ahead: the front waits for descriptors (below) until it is handed
+//   back;
+// - Ahead or Paused -> Undoing -> Serial: a file system was full; what was made ahead is
+//   taken back, and nothing more is made ahead;
+// - any -> Failed: the front failed (its line ends in NG); any -> Halted: interrupted, or
+//   wound down. Both are final but for Halted -> Failed, when the front that winding down
+//   settles failed.
 //
 // Failures. When the front fails, its line is the last one printed, every entry after it
 // that made something is taken back (newest first: files removed, directories this run
 // made removed), and the walk stops.
 //
-// Descriptors. Directories are held open through a DirectoryCache within a budget. Ahead
-// of its turn an entry that finds no descriptor gives way and waits for its turn. At its
-// turn it gets what making one entry after the other would give it: nothing more starts
-// ahead until it is done, the other thread's copy ends, and every directory no entry uses
-// is closed; then it tries once more, and that try decides. So the outcome under any
-// limit of open files is the same on every run, and nothing waits for a descriptor that
-// cannot come.
+// Descriptors. Directories are held open through a DirectoryCache within a budget, and
+// fewer threads copy when open files are short (CopyThreads). Ahead of its turn an entry
+// that finds no descriptor gives way and waits for its turn. At its turn it gets what
+// making one entry after the other would give it: nothing more starts ahead until it is
+// done, every other copy ends, and every directory no entry uses is closed; then it tries
+// once more, and that try decides. So the outcome under any limit of open files is the
+// same on every run, and nothing waits for a descriptor that cannot come.
 //
 // Full file systems. A copy that finds the file system full asks for room: ahead of its
-// turn it gives way and the run goes to one thread (nothing more is made ahead); at its
-// turn, what was made ahead is taken back and, when that removed anything, the copy goes
-// on from where it stands, so that the file keeps what its marks claim. The first file
-// to fail is the one that would have, one by one.
+// turn it gives way and the run goes Serial; at its turn, what was made ahead is taken back
+// and, when that removed anything, the copy goes on from where it stands, so that the file
+// keeps what its marks claim. The first file to fail is the one that would have, one by
+// one.
 //
 // Interrupts. When the program is interrupted the copies stop where they are; the front's
 // line is ended as it stands, its file kept, and everything made for the entries after
 // it is taken back.
 class CopyScheduler {
  public:
-  // `source` is read by the walking thread, `ahead` (null: one thread only) by the other;
-  // both read the same archive, whose data region starts at `dataBase`. `root` is the
-  // directory the entries are made in. Everything is borrowed and must outlive the
-  // scheduler.
-  CopyScheduler(FileSystem& files, ByteSource& source, ByteSource* ahead, uint32_t dataBase,
+  // `context` gives the archive: the walking thread reads its source, every other thread
+  // one of its copySources (none: the walking thread alone makes the entries), and
+  // copyThreads, when not 0, fixes how many threads make entries. `root` is the directory
+  // the entries are made in. Everything is borrowed and must outlive the scheduler.
+  CopyScheduler(FileSystem& files, const ArchiveContext& context,
                 const std::shared_ptr<OutputDirectory>& root);
   // Winds down a run that was not finished (an interrupt, no memory), as an interrupt
-  // would, and stops the second thread.
+  // would, and stops the other threads.
   ~CopyScheduler();
   CopyScheduler(const CopyScheduler&) = delete;
   CopyScheduler& operator=(const CopyScheduler&) = delete;
@@ -98,10 +104,21 @@ class CopyScheduler {
  private:
   struct Entry;
   class Observer;
+  class LineFacts;
+  // A thread's work since it last reported it (see measure): from `start` (steady clock,
+  // in nanoseconds), `busy` nanoseconds making entries; its processor time at `start`.
+  struct Stretch {
+    uint64_t start = 0;
+    uint64_t busy = 0;
+    uint64_t processor = 0;
+  };
   using Lock = std::unique_lock<std::mutex>;
 
-  // Takes `lock` (not held), trying the mutex for a while before sleeping on it.
-  static Lock acquire(Lock lock);
+  enum class Run { Ahead, Paused, Undoing, Serial, Failed, Halted };  // see above
+
+  // Takes `lock` (not held), trying the mutex for a while before sleeping on it while
+  // there are no more threads than processors.
+  Lock acquire(Lock lock);
 
   // The walk's entries gather in `incoming_` (the walking thread's own, outside the mutex)
   // and are delivered to `line_` a batch at a time.
@@ -110,18 +127,20 @@ class CopyScheduler {
   // Works (and waits) on the walking thread until `line_` holds fewer than `limit`
   // entries; false when the run stopped.
   bool serve(Lock& lock, size_t limit);
-  void workAhead();
+  // The life of thread `index` (1 and up), reading with `source`.
+  void workAhead(size_t index, ByteSource& source);
+  // Starts threads until CopyThreads' count runs, as far as sources and the system allow.
+  void startThreads();
   // Writes the lines ended so far (see ProgressLine::show) with the mutex let go.
   void writeEndedLines(Lock& lock);
 
-  // Claiming: the entry this thread takes next, or null; `atTurn` tells which kind.
+  // Claiming: the entry this thread takes next (chooseClaim), or null; `atTurn` tells
+  // which kind.
   Entry* claim(bool& atTurn);
-  Entry* firstAheadClaim();
-  // Where names never fold: the first entry that may start ahead, in another directory
-  // than the other thread's copy if there is one.
-  Entry* firstClaimElsewhere();
-  // Runs a claimed entry with `source` and hands it back.
-  void run(Lock& lock, Entry& entry, bool atTurn, ByteSource& source);
+  // Runs a claimed entry with `source` and hands it back; measures the thread's work in
+  // `stretch` while the number of threads may grow.
+  void run(Lock& lock, Entry& entry, bool atTurn, ByteSource& source, Stretch& stretch);
+  void runEntry(Lock& lock, Entry& entry, bool atTurn, ByteSource& source);
   void runDirectory(Lock& lock, Entry& entry, bool atTurn);
   // Makes and opens a directory entry's directory in `parent` (pinned); at its turn tries
   // once more when descriptors could be freed or room made. False when, ahead of its turn,
@@ -140,14 +159,16 @@ class CopyScheduler {
   // Pins the directory `entry` is made in, with the descriptors freed for it at its turn.
   FsStatus pinDirectory(Lock& lock, Entry& entry, bool atTurn, const Handle*& handle);
   // For the front that found no descriptor: nothing starts ahead until it is handed back,
-  // the other thread's copy ends and every directory no entry uses is closed.
+  // every other copy ends and every directory no entry uses is closed.
   void freeDescriptors(Lock& lock, Entry& front);
-  // Lets entries start ahead again once `entry`, which may have stopped them, is handed back.
+  // Lets entries start ahead again once `entry`, which may have paused them, is handed back.
   void resumeAhead(Entry& entry);
   // For a copy that found the file system full: true when it is the front and room may
   // have been made (something made ahead was taken back since it last asked); ahead of
   // its turn it gives way.
   bool makeRoom(Lock& lock, Entry& entry);
+  // Adds a stretch of a thread's work to what decides the number of threads.
+  void measure(Lock& lock, Stretch& stretch);
 
   // Printing: what the front's line shows by now (`entry` if it is the front); then the
   // lines of finished entries at the front, up to the first that failed.
@@ -173,38 +194,44 @@ class CopyScheduler {
 
   bool isFront(const Entry& entry) const;
   bool copiesRunning(size_t first) const;
+  bool stopped() const { return run_ == Run::Failed || run_ == Run::Halted; }
+  bool mayGoSerial() const { return run_ == Run::Ahead || run_ == Run::Paused; }
 
   // Set when made, then only read.
   FileSystem& files_;
-  ByteSource& source_;  // read by the walking thread alone
-  ByteSource* ahead_;   // read by the second thread alone
+  ByteSource& source_;        // read by the walking thread alone
+  CopySources* copySources_;  // each of its sources read by one other thread alone
   const uint32_t dataBase_;
+  const size_t processors_;
 
-  // The walking thread's own, outside the mutex: entries not yet delivered, in walk order.
+  // The walking thread's own, outside the mutex: entries not yet delivered, in walk order,
+  // and its measure of its work.
   std::vector<std::unique_ptr<Entry>> incoming_;
+  Stretch walkerStretch_;
+
+  // Whether a thread that finds the mutex taken spins for it a while: while no more
+  // threads run than there are processors, so that its holder is on one.
+  std::atomic<bool> spin_{true};
 
   // Guards every field below, every Entry in line_ (see Entry) and every OutputDirectory
   // of the run: its state, identity and handle. Copies, and the making and opening of
-  // directories, run with it let go. It is held across a call to the file system in three
+  // directories, run with it let go. It is held across a call to the system in four
   // places only, each rare and short, so that what the line and the cache say stays true
   // while it is made so: pinning a directory that the cache must open again, taking back
-  // what a failed or full run made ahead, and removing a file that an ahead copy left.
+  // what a failed or full run made ahead, removing a file that an ahead copy left, and
+  // starting a thread.
   std::mutex mutex_;
   std::condition_variable changed_;  // an entry claimed, handed back, stopped or delivered
   DirectoryCache cache_;
   std::deque<std::unique_ptr<Entry>> line_;  // not yet printed, in walk order
-  bool stopped_ = false;        // halted, interrupted or wound down: nothing more is made
-  bool failed_ = false;         // an entry's line ended in NG
-  bool serial_ = false;         // one thread from now on: nothing more is made ahead
-  bool mayFold_ = false;        // a directory opened so far may fold names
-  bool undoing_ = false;        // goSerial() is taking back what was made ahead
-  bool pauseAhead_ = false;     // the front waits for descriptors: nothing starts ahead
-  bool copiesAwaited_ = false;  // a thread waits for copies to end (waitForCopies)
-  uint64_t takenBack_ = 0;      // how many entries that had made something were taken back
-  bool noMemory_ = false;       // the second thread ran out of memory
-  bool quit_ = false;           // the second thread is to end
-
-  std::thread worker_;  // started and joined by the walking thread
+  Run run_ = Run::Ahead;
+  CopyThreads threads_;
+  std::vector<std::thread> workers_;  // threads 1 and up: started, and joined by the walking one
+  bool mayFold_ = false;              // a directory opened so far may fold names
+  unsigned copyWaiters_ = 0;          // threads waiting for copies to end (waitForCopies)
+  uint64_t takenBack_ = 0;            // how many entries that had made something were taken back
+  bool noMemory_ = false;             // another thread ran out of memory: the walking one raises it
+  bool closing_ = false;              // the other threads are to end
 };
 
 }  // namespace tolvex

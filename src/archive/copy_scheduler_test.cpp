@@ -48,7 +48,7 @@ struct Outcome {
 Outcome extract(const ArchiveBuilder& builder, bool twoThreads, FileSystem& files) {
   JsonDocument document;
   Extraction run =
-      extractInMemory(builder.build(), builder.filesValue(document), twoThreads, files);
+      extractInMemory(builder.build(), builder.filesValue(document), twoThreads ? 2 : 1, files);
   return {run.output, run.ok, snapshotTree("tolvex")};
 }
 
@@ -268,7 +268,8 @@ TEST(CopyScheduler, LinesOffATerminalAreWrittenWhileLaterFilesAreCopied) {
     OutputCapture output;
     WaitsForALine files(output, "b", "Extracting tolvex/a (5) . OK\n");
     EXPECT_TRUE(
-        extractInMemory(builder.build(), builder.filesValue(document), twoThreads, files, output)
+        extractInMemory(builder.build(), builder.filesValue(document), twoThreads ? 2 : 1, files,
+                        output)
             .ok);
     EXPECT_TRUE(files.sawLine);
   }

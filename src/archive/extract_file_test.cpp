@@ -83,7 +83,8 @@ class ExtractFileTest : public ::testing::Test {
     OutputCapture output;
     bool ok = true;
     {
-      CopyScheduler scheduler(files, source, nullptr, dataBase, directory);
+      ArchiveContext context{source, dataBase};
+      CopyScheduler scheduler(files, context, directory);
       for (FileTask& task : tasks)
         ok = ok && scheduler.addFile(directory, std::move(task));
       ok = scheduler.finish() && ok;

@@ -99,7 +99,7 @@ bool extractTree(ArchiveContext& context, const std::string& path, const JsonVal
   files.openRoot(path, rootHandle, rootId);
   auto root = std::make_shared<OutputDirectory>(path, std::move(rootHandle), rootId);
   root->mayFold = root->state != OutputDirectory::State::Open || files.mayFoldNames(root->handle());
-  CopyScheduler scheduler(files, context.source, context.aheadSource, context.dataBase, root);
+  CopyScheduler scheduler(files, context, root);
   bool walked =
       Walker(scheduler, files).walkDirectory(root, path, static_cast<const JsonObject&>(node));
   bool finished = scheduler.finish();

@@ -32,8 +32,9 @@ namespace {
 
 using namespace std::string_literals;
 
-// Every test of the walk runs both ways: what is printed and made must not differ.
-class ExtractTreeTest : public ::testing::TestWithParam<bool> {
+// Every test of the walk runs with 1, 2, 4 and 16 threads: what is printed and made must
+// not differ.
+class ExtractTreeTest : public ::testing::TestWithParam<size_t> {
  protected:
   Extraction walk(const std::string& archive, const JsonValue& files) {
     return extractInMemory(archive, files, GetParam());
@@ -246,9 +247,10 @@ TEST_P(ExtractTreeTest, FollowsNoLinkBelowTheRoot) {
   EXPECT_EQ("abc", readFile("real/g/f"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Copying, ExtractTreeTest, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return info.param ? "TwoThreads" : "OneByOne";
+INSTANTIATE_TEST_SUITE_P(Copying, ExtractTreeTest, ::testing::Values(1, 2, 4, 16),
+                         [](const ::testing::TestParamInfo<size_t>& info) {
+                           return info.param == 1 ? "OneByOne"
+                                                  : std::to_string(info.param) + "Threads";
                          });
 
 // The archive used to compare the two ways of copying: 40 directories of 1 to 9 files,
@@ -309,7 +311,7 @@ TEST(ExtractTreeAhead, MatchesOneByOneCopyingWhereverItFails) {
     for (bool twoThreads : {false, true}) {
       TempDir dir;
       damage.plant();
-      results[twoThreads] = extractInMemory(kept, files, twoThreads);
+      results[twoThreads] = extractInMemory(kept, files, twoThreads ? 2 : 1);
       trees[twoThreads] = snapshotTree(".");
     }
     EXPECT_EQ(results[0].ok, results[1].ok);
@@ -342,9 +344,9 @@ TEST(ExtractTreeAhead, MatchesOneByOneCopyingAtRefusedNamesAndReadErrors) {
     for (bool twoThreads : {false, true}) {
       TempDir dir;
       MemoryByteSource source(archive);
-      MemoryByteSource ahead(archive);
-      source.failFrom = ahead.failFrom = failFrom;
-      ArchiveContext context{source, 0, twoThreads ? &ahead : nullptr};
+      MemorySources copySources(archive, failFrom);
+      source.failFrom = failFrom;
+      ArchiveContext context{source, 0, &copySources, twoThreads ? 2u : 1u};
       JsonDocument header;
       ASSERT_TRUE(readHeader(context, header));
       OutputCapture output;

@@ -1,22 +1,27 @@
 #ifndef TOLVEX_ARCHIVE_HEADER_PREFIX_H_
 #define TOLVEX_ARCHIVE_HEADER_PREFIX_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace tolvex {
 
 class ByteSource;
+class CopySources;
 class JsonDocument;
 
 // One archive on its way through extraction: its bytes (borrowed; the source must outlive
 // the context), the absolute position of its data region, 0 until readHeader sets it, and
-// optionally a second source over the same archive with a position of its own, with which
-// a second thread copies files while the walk goes on (borrowed too).
+// optionally the sources over the same archive of the threads that copy files while the
+// walk goes on (borrowed too; without them the walking thread makes every entry), and how
+// many threads make entries: 0 lets the extraction choose, as the program always does;
+// tests and benchmarks may fix the count.
 struct ArchiveContext {
   ByteSource& source;
   uint32_t dataBase;
-  ByteSource* aheadSource = nullptr;
+  CopySources* copySources = nullptr;
+  size_t copyThreads = 0;
 };
 
 // The header text exactly as the archive holds it; any byte, NUL included, is content.

@@ -7,8 +7,8 @@
 // - extracting the tree: the run winds down as for a failed file (the lines of finished
 //   files stay, everything made for the entries after them is taken back), then
 //   "Error: Extraction failed.".
-// The copy itself allocates nothing per file; the second thread hands a failure to the
-// walking one, which raises it here. The driver catches what its own loop allocates.
+// The copy itself allocates nothing per file; the other copying threads hand a failure to
+// the walking one, which raises it here. The driver catches what its own loop allocates.
 
 #include "archive/process_archive.h"
 
@@ -34,14 +34,15 @@ class HugePages final : public LargeMemory {
 
 }  // namespace
 
-void processArchive(ByteSource& source, ByteSource* aheadSource) {
-  processArchive(source, aheadSource, nativeFileSystem());
+void processArchive(ByteSource& source, CopySources* copySources) {
+  processArchive(source, copySources, nativeFileSystem());
 }
 
-void processArchive(ByteSource& source, ByteSource* aheadSource, FileSystem& files) {
+void processArchive(ByteSource& source, CopySources* copySources, FileSystem& files,
+                    size_t copyThreads) {
   // The name line shows before a long header is read, even on a terminal.
   flushOutput();
-  ArchiveContext context{source, 0, aheadSource};
+  ArchiveContext context{source, 0, copySources, copyThreads};
   source.seek(0);
   try {
     // Holds the header text, read straight into it, and the tree parsed from it; frees both

@@ -14,7 +14,7 @@ namespace tolvex {
 const char bannerText[] = "Tolvex v0.91, an ASAR extractor by the tolvex developers";
 const char usageText[] = "Usage: tolvex <file> [<file> ...]";
 
-void runCommandLine(const std::vector<std::string>& arguments) {
+void runCommandLine(const std::vector<std::string>& arguments, size_t copyThreads) {
   OutputScope output;
   printLine(bannerText);
   printLine("");
@@ -26,7 +26,7 @@ void runCommandLine(const std::vector<std::string>& arguments) {
     if (interrupted()) break;
     try {
       printArchiveName(path);
-      openArchive(path);
+      openArchive(path, copyThreads);
     } catch (const std::bad_alloc&) {
       // Out of memory for this archive's name: the next one may still fit.
     }
@@ -39,7 +39,7 @@ void printArchiveName(const std::string& path) {
   printLine("");
 }
 
-void openArchive(const std::string& path) {
+void openArchive(const std::string& path, size_t copyThreads) {
   // Opening a FIFO waits for a writer: the name line shows meanwhile, even on a terminal.
   // An interrupt that came while it was written must not be left to wait with it.
   flushOutput();
@@ -57,11 +57,11 @@ void openArchive(const std::string& path) {
     if (!interrupted()) printLine("Error: Cannot open archive.");
     return;
   }
-  // Each source reads the file at a position of its own; the second one serves the thread
-  // that copies files ahead of the walk.
+  // Each source reads the file at a position of its own: one for the walking thread, and
+  // one for each other thread that copies files ahead of the walk.
   FileByteSource source(file);
-  FileByteSource ahead(file);
-  processArchive(source, &ahead);
+  SourcesOver<FileByteSource, Handle> copySources(file);
+  processArchive(source, &copySources, nativeFileSystem(), copyThreads);
 }
 
 }  // namespace tolvex

@@ -1,6 +1,7 @@
 #ifndef TOLVEX_CLI_DRIVER_H_
 #define TOLVEX_CLI_DRIVER_H_
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,9 @@ extern const char usageText[];
 // excluded): the banner, an empty line, then the usage line when there are no arguments, or
 // for each argument in order its name line and everything its archive's processing prints.
 // Stops after the archive during which the program was interrupted. Everything printed has
-// reached standard output when it returns.
-void runCommandLine(const std::vector<std::string>& arguments);
+// reached standard output when it returns. The program lets each extraction choose how many
+// threads make its entries; a benchmark may fix that number with `copyThreads` (not 0).
+void runCommandLine(const std::vector<std::string>& arguments, size_t copyThreads = 0);
 
 // Prints one line: the final component of `path`, the bytes after its last '/' or '\'
 // (all of `path` when it has neither).
@@ -29,8 +31,8 @@ void printArchiveName(const std::string& path);
 // extracted from there, with the same lines as a regular file holding the same bytes;
 // when that copy cannot be made whole, "Error: Cannot open archive." and nothing more.
 // Opening a FIFO waits for a writer. The file, and the copy, are closed as soon as the
-// processing returns.
-void openArchive(const std::string& path);
+// processing returns. `copyThreads` as for runCommandLine.
+void openArchive(const std::string& path, size_t copyThreads = 0);
 
 }  // namespace tolvex
 

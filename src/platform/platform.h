@@ -165,6 +165,16 @@ Handle createNamelessFile(bool tryNameless = true);
 void* allocateLargeBlock(size_t bytes);
 void freeLargeBlock(void* block, size_t bytes);
 
+// Processors and time, for deciding how many threads copy at once.
+// How many processors this process may run on (its affinity, where the system has one);
+// at least 1.
+size_t usableProcessors();
+// The processor time the calling thread has used so far, in nanoseconds (user and system
+// time both); 0 where the system cannot tell.
+uint64_t threadProcessorTime();
+// How many files the process may have open at once; 0 when there is no such limit.
+size_t openFileLimit();
+
 // Standard output.
 bool standardOutputIsTerminal();
 // Writes all of `bytes` unless standard output refuses them (a reader that went away, a

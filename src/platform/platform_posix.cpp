@@ -3,12 +3,14 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <time.h>
 #include <unistd.h>
 
 #ifdef __linux__
@@ -280,6 +282,36 @@ size_t openDirectoryBudget() {
   // A quarter of the limit, between 2 and 64: 8 under a limit of 32.
   rlim_t share = limit.rlim_cur / 4;
   return share < 2 ? 2 : share > 64 ? 64 : static_cast<size_t>(share);
+}
+
+size_t openFileLimit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 0;
+  return limit.rlim_cur > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(limit.rlim_cur);
+}
+
+size_t usableProcessors() {
+#ifdef CPU_COUNT
+  // The processors this process may run on (taskset, a container's cpuset), not all the
+  // machine has.
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+    return static_cast<size_t>(CPU_COUNT(&set));
+#endif
+#ifdef _SC_NPROCESSORS_ONLN
+  long online = sysconf(_SC_NPROCESSORS_ONLN);
+  if (online > 0) return static_cast<size_t>(online);
+#endif
+  return 1;
+}
+
+uint64_t threadProcessorTime() {
+#ifdef CLOCK_THREAD_CPUTIME_ID
+  struct timespec used;
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used) == 0)
+    return static_cast<uint64_t>(used.tv_sec) * 1000000000u + static_cast<uint64_t>(used.tv_nsec);
+#endif
+  return 0;
 }
 
 #if defined(MAP_ANONYMOUS) && defined(MADV_HUGEPAGE)

@@ -513,6 +513,33 @@ size_t openDirectoryBudget() {
   return 64;
 }
 
+size_t openFileLimit() {
+  return 0;  // handles are not counted against a small limit
+}
+
+size_t usableProcessors() {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0) {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? info.dwNumberOfProcessors : 1;
+  }
+  size_t count = 0;
+  for (; process != 0; process &= process - 1)
+    ++count;
+  return count;
+}
+
+uint64_t threadProcessorTime() {
+  FILETIME created, exited, kernel, user;
+  if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+  auto ticks = [](const FILETIME& time) {
+    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  };
+  return (ticks(kernel) + ticks(user)) * 100;  // in units of 100 ns
+}
+
 // Huge pages need a privilege that programs are not given: plain memory.
 void* allocateLargeBlock(size_t bytes) {
   return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
