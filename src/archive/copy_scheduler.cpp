@@ -389,9 +389,15 @@ void CopyScheduler::runDirectory(Lock& lock, Entry& entry, bool atTurn) {
   DirectoryId id;
   FsStatus opened = FsStatus::Failed;
   if (pinned == FsStatus::Ok) {
-    bool mayGoOn = makeDirectory(lock, entry, atTurn, *parent, handle, id, opened);
+    bool full = false;
+    bool mayGoOn = makeDirectory(lock, entry, atTurn, *parent, handle, id, opened, full);
     cache_.unpin(*entry.parent);
-    if (!mayGoOn) return giveWay(entry);
+    if (!mayGoOn) {
+      // Given way first: the run waits for the copies ahead to end, this one among them.
+      giveWay(entry);
+      if (full && mayGoSerial()) goSerial(lock);
+      return;
+    }
   }
   OutputDirectory& directory = *entry.directory;
   if (opened == FsStatus::Ok) {
@@ -408,13 +414,10 @@ void CopyScheduler::runDirectory(Lock& lock, Entry& entry, bool atTurn) {
 }
 
 bool CopyScheduler::makeDirectory(Lock& lock, Entry& entry, bool atTurn, const Handle& parent,
-                                  Handle& handle, DirectoryId& id, FsStatus& opened) {
+                                  Handle& handle, DirectoryId& id, FsStatus& opened, bool& full) {
   for (int attempt = 0;; ++attempt) {
-    bool full = makeAndOpen(lock, entry, parent, handle, id, opened) == FsStatus::NoSpace;
-    if ((opened == FsStatus::NoDescriptors || full) && !atTurn) {
-      if (full && mayGoSerial()) goSerial(lock);
-      return false;
-    }
+    full = makeAndOpen(lock, entry, parent, handle, id, opened) == FsStatus::NoSpace;
+    if ((opened == FsStatus::NoDescriptors || full) && !atTurn) return false;
     if (attempt > 0) return true;
     if (opened == FsStatus::NoDescriptors)
       freeDescriptors(lock, entry);

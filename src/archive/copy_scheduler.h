@@ -144,9 +144,10 @@ class CopyScheduler {
   void runDirectory(Lock& lock, Entry& entry, bool atTurn);
   // Makes and opens a directory entry's directory in `parent` (pinned); at its turn tries
   // once more when descriptors could be freed or room made. False when, ahead of its turn,
-  // it must give way; `opened` then tells how the open went.
+  // it must give way, `full` telling whether the file system was full; else `opened` tells
+  // how the open went.
   bool makeDirectory(Lock& lock, Entry& entry, bool atTurn, const Handle& parent, Handle& handle,
-                     DirectoryId& id, FsStatus& opened);
+                     DirectoryId& id, FsStatus& opened, bool& full);
   // One try of it, with the mutex let go; what making the directory returned.
   FsStatus makeAndOpen(Lock& lock, Entry& entry, const Handle& parent, Handle& handle,
                        DirectoryId& id, FsStatus& opened);
