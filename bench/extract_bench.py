@@ -41,14 +41,25 @@ GNU tar taken round by round (pair by pair), and the largest peak RSS. The sprea
 tar's own times is printed too: a wide spread means the machine was busy and the series
 should be repeated.
 
+Where each file makes a tool wait, as on a network or FUSE file system or under an
+on-access scanner:
+- --close-wait US preloads build/bench/libtolvex_slow_close.so into every tool, so that
+  closing a file opened for writing waits US microseconds first;
+- --bindfs extracts inside a bindfs (FUSE) mount of the pool, on the same disk.
+--threads 1,2,4,... adds tolvex with that many threads fixed (build/bench/
+tolvex_fixed_threads) as the tools tolvex-1, tolvex-2, ...: the curve over the number of
+copies in flight, beside the number tolvex chooses for itself.
+
 Usage: bench/extract_bench.py [--tolvex PATH] [--pack PATH] [--scratch DIR] [--runs N]
                               [--corpus small,large,mixed] [--tools tolvex,tar,...]
                               [--variant NAME=PATH ...] [--samples]
+                              [--close-wait US] [--bindfs] [--threads N,N,...]
 --variant adds another tolvex build as one more tool (an older commit, say), to compare
 builds side by side in the same series.
 """
 
 import argparse
+import atexit
 import os
 import random
 import shutil
@@ -243,12 +254,20 @@ class Pool:
             stamp.write("rest" if entries > 1000 else "")
 
 
-def timed(command, cwd, report):
-    """Runs `command` in `cwd` with standard output to /dev/null; returns wall seconds and
-    peak resident memory in KiB (None without GNU time)."""
+def unmount(view):
+    fusermount = shutil.which("fusermount3") or shutil.which("fusermount") or "fusermount"
+    subprocess.run([fusermount, "-u", "-q", view], check=False, stderr=subprocess.DEVNULL)
+
+
+def timed(command, cwd, report, preload):
+    """Runs `command` in `cwd` with standard output to /dev/null, with the library
+    `preload` (when given) preloaded; returns wall seconds and peak resident memory in KiB
+    (None without GNU time)."""
     wrapper = []
     if os.access("/usr/bin/time", os.X_OK):
         wrapper = ["/usr/bin/time", "-f", "%M", "-o", report]
+    if preload:
+        wrapper += ["env", "LD_PRELOAD=" + preload]
     with open(os.devnull, "wb") as null:
         start = time.perf_counter()
         child = subprocess.Popen(wrapper + command, cwd=cwd, stdout=null)
@@ -277,9 +296,10 @@ def warm(paths):
                     pass
 
 
-def tool_commands(tolvex, variants, tree, archive, tarball):
+def tool_commands(tolvex, variants, fixed, threads, tree, archive, tarball):
     commands = {"tolvex": [tolvex, archive]}
     commands.update((name, [path, archive]) for name, path in variants)
+    commands.update(("tolvex-%d" % n, [fixed, str(n), archive]) for n in threads)
     commands.update({
         "tar": ["tar", "-xf", tarball],
         "tar-m": ["tar", "-xf", tarball, "-m", "--no-same-owner", "--no-same-permissions"],
@@ -319,12 +339,13 @@ def tool_input(command, tree):
     """The file or tree that `command` reads."""
     if command[0] == "cp":
         return tree
-    return command[2] if command[1] == "-xf" else command[1]
+    return command[2] if command[1] == "-xf" else command[-1]
 
 
-def series(scratch, pool, commands, tree, runs):
-    """The warm-up round, then `runs` rounds of every tool in turn. Returns, per tool, the
-    list of (wall, rss) of the timed rounds."""
+def series(scratch, pool, commands, tree, runs, preload=None, view=None):
+    """The warm-up round, then `runs` rounds of every tool in turn, each in the pool seen
+    through `view` when given (a mount of it). Returns, per tool, the list of (wall, rss)
+    of the timed rounds."""
     report = os.path.join(scratch, "time.out")
     results = {tool: [] for tool in commands}
     output_size = tree_bytes(tree) + 64 * MiB
@@ -337,10 +358,11 @@ def series(scratch, pool, commands, tree, runs):
             warm([tool_input(command, tree)])
             subprocess.run(["sync"], check=False)
             touch_memory(output_size)
-            sample = timed(command, out, report)
+            seen = out if not view else os.path.join(view, os.path.relpath(out, pool.root))
+            sample = timed(command, seen, report, preload)
             if round_ == 0:
                 # The warm-up also checks that the tool recreated the tree exactly.
-                if not same_tree(tree, extracted_root(command, out)):
+                if not same_tree(tree, extracted_root(command, seen)):
                     sys.exit("%s did not recreate %s exactly" % (tool, tree))
             else:
                 results[tool].append(sample)
@@ -382,6 +404,14 @@ def main():
                         help="also print every round's time of each tool")
     parser.add_argument("--variant", action="append", default=[], metavar="NAME=PATH",
                         help="another tolvex build to time as the tool NAME")
+    parser.add_argument("--close-wait", type=int, metavar="US",
+                        help="closing a file opened for writing waits US microseconds")
+    parser.add_argument("--shim", default="build/bench/libtolvex_slow_close.so")
+    parser.add_argument("--bindfs", action="store_true",
+                        help="extract inside a bindfs mount of the pool")
+    parser.add_argument("--threads", default="",
+                        help="comma-separated thread counts to fix, as tools tolvex-N")
+    parser.add_argument("--fixed", default="build/bench/tolvex_fixed_threads")
     args = parser.parse_args()
 
     tolvex = os.path.abspath(args.tolvex)
@@ -396,7 +426,18 @@ def main():
         if not name or not os.access(path, os.X_OK):
             sys.exit("--variant wants NAME=PATH of a tolvex program: %s" % variant)
         variants.append((name, os.path.abspath(path)))
+    threads = [int(n) for n in args.threads.split(",") if n]
+    fixed = os.path.abspath(args.fixed)
+    if threads and not os.access(fixed, os.X_OK):
+        sys.exit("--threads wants the program %s (make bench-build)" % fixed)
+    preload = None
+    if args.close_wait is not None:
+        preload = os.path.abspath(args.shim)
+        if not os.access(preload, os.R_OK):
+            sys.exit("--close-wait wants the library %s (make bench-build)" % preload)
+        os.environ["TOLVEX_CLOSE_WAIT_US"] = str(args.close_wait)
     tools = args.tools.split(",") + [name for name, _ in variants]
+    tools += ["tolvex-%d" % n for n in threads]
     needed = {"tar": "tar", "tar-m": "tar", "bsdtar": "bsdtar", "cp-r": "cp"}
     missing = [t for t in tools if t in needed and shutil.which(needed[t]) is None]
     if shutil.which("tar") is None:
@@ -407,6 +448,16 @@ def main():
         tools = [t for t in tools if t not in missing]
     os.makedirs(args.scratch, exist_ok=True)
     pool = Pool(args.scratch)
+    view = None
+    if args.bindfs:
+        if shutil.which("bindfs") is None:
+            print("skipped: bindfs is not installed (Debian: bindfs)")
+            return 0
+        view = os.path.join(args.scratch, "pool-bindfs")
+        os.makedirs(view, exist_ok=True)
+        unmount(view)
+        subprocess.run(["bindfs", "--no-allow-other", pool.root, view], check=True)
+        atexit.register(unmount, view)
 
     print("%-6s %-9s %10s %8s %12s" % ("corpus", "tool", "median s", "/tar", "peak RSS MiB"))
     for name in args.corpus.split(","):
@@ -415,11 +466,13 @@ def main():
         except (RuntimeError, subprocess.CalledProcessError) as error:
             print("%-6s skipped: %s" % (name, error))
             continue
-        commands = {tool: command for tool, command
-                    in tool_commands(tolvex, variants, tree, archive, tarball).items()
+        commands = {tool: command for tool, command in
+                    tool_commands(tolvex, variants, fixed, threads, tree, archive,
+                                  tarball).items()
                     if tool in tools}
         warm([tree, archive, tarball])
-        summarise(name, series(args.scratch, pool, commands, tree, args.runs), args.samples)
+        summarise(name, series(args.scratch, pool, commands, tree, args.runs, preload, view),
+                  args.samples)
     return 0
 
 
