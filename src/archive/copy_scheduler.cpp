@@ -339,9 +339,12 @@ void CopyScheduler::run(Lock& lock, Entry& entry, bool atTurn, ByteSource& sourc
 
 void CopyScheduler::measure(Lock& lock, Stretch& stretch) {
   lock.unlock();
-  const uint64_t processor = threadProcessorTime();
+  uint64_t running = 0;
+  uint64_t ready = 0;
+  const bool told = threadTimes(running, ready);
   lock = acquire(std::move(lock));
   // The first report only starts the measure; a system that cannot tell gives none.
+  const uint64_t processor = told ? running + ready : 0;
   if (stretch.processor != 0 && processor != 0 && !stopped() &&
       threads_.observe(stretch.busy, processor - stretch.processor))
     startThreads();

@@ -106,7 +106,8 @@ class CopyScheduler {
   class Observer;
   class LineFacts;
   // A thread's work since it last reported it (see measure): from `start` (steady clock,
-  // in nanoseconds), `busy` nanoseconds making entries; its processor time at `start`.
+  // in nanoseconds), `busy` nanoseconds making entries; at `start`, how long it had run or
+  // been ready to run (see threadTimes).
   struct Stretch {
     uint64_t start = 0;
     uint64_t busy = 0;

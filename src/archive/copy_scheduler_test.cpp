@@ -267,10 +267,9 @@ TEST(CopyScheduler, LinesOffATerminalAreWrittenWhileLaterFilesAreCopied) {
     JsonDocument document;
     OutputCapture output;
     WaitsForALine files(output, "b", "Extracting tolvex/a (5) . OK\n");
-    EXPECT_TRUE(
-        extractInMemory(builder.build(), builder.filesValue(document), twoThreads ? 2 : 1, files,
-                        output)
-            .ok);
+    EXPECT_TRUE(extractInMemory(builder.build(), builder.filesValue(document), twoThreads ? 2 : 1,
+                                files, output)
+                    .ok);
     EXPECT_TRUE(files.sawLine);
   }
 }

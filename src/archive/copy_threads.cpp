@@ -16,7 +16,6 @@ constexpr uint64_t decisionBusy = 20 * 1000 * 1000;
 }  // namespace
 
 CopyThreads::CopyThreads(size_t processors, size_t fileLimit, size_t directoryBudget) {
-  processors_ = std::max<size_t>(processors, 1);
   most_ = maxThreads;
   if (fileLimit > 0) {
     // Each copy: its file, and its directory when the cache has closed that.
@@ -25,12 +24,12 @@ CopyThreads::CopyThreads(size_t processors, size_t fileLimit, size_t directoryBu
                        : 0;
     most_ = std::clamp<size_t>(spare / 2, 1, maxThreads);
   }
-  count_ = std::min(processors_, most_);
+  count_ = std::min(std::max<size_t>(processors, 1), most_);
 }
 
 CopyThreads CopyThreads::fixed(size_t threads) {
   CopyThreads plan;
-  plan.count_ = plan.most_ = plan.processors_ = std::clamp<size_t>(threads, 1, maxThreads);
+  plan.count_ = plan.most_ = std::clamp<size_t>(threads, 1, maxThreads);
   return plan;
 }
 
@@ -39,12 +38,11 @@ bool CopyThreads::observe(uint64_t busy, uint64_t used) {
   busy_ += busy;
   used_ += std::min(used, busy);
   if (busy_ < decisionBusy) return false;
-  // The processors that the copies keep busy, all together: the share of its busy time a
-  // copy spends on a processor, times the copies in flight.
-  const double demand =
-      static_cast<double>(count_) * static_cast<double>(used_) / static_cast<double>(busy_);
+  // Copies that run, or wait only for a processor, half of their time or more would only
+  // take turns on the processors with more of them.
+  const bool waiting = used_ * 2 < busy_;
   busy_ = used_ = 0;
-  if (demand >= static_cast<double>(processors_) / 2) return false;
+  if (!waiting) return false;
   count_ = std::min(count_ * 2, most_);
   return true;
 }

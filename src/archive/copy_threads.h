@@ -12,9 +12,11 @@ namespace tolvex {
 //   would only take turns on them.
 // - More, doubling up to maxThreads, while copies spend most of their time waiting (a file
 //   system that makes each file wait: a network, FUSE, an on-access scanner): threads
-//   report how long they were busy making entries and how much processor time they used
-//   meanwhile, and while all the copies together would keep fewer than half the
-//   processors busy, the count doubles. It never shrinks: a thread too many only waits.
+//   report how long they were busy making entries and, of that, how long they ran or were
+//   ready to run, waiting only for a processor; while that is less than half of their busy
+//   time, the count doubles. Once the copies keep the processors busy, they wait for them
+//   more, and the count stays; so it does when other programs keep the processors busy.
+//   The count never shrinks: a thread too many only waits.
 // - Fewer when the limit of open files is short: each copy holds its file and its
 //   directory open, beside the directories the walk keeps open.
 // Not thread-safe: its owner serialises the calls.
@@ -34,14 +36,13 @@ class CopyThreads {
   bool mayGrow() const { return count_ < most_; }
 
   // What a thread measured over a stretch of its work: `busy` nanoseconds of wall time
-  // spent making entries, `used` nanoseconds of processor time used meanwhile. True when
-  // the count grew.
+  // spent making entries, of which it ran or was ready to run for `used` nanoseconds.
+  // True when the count grew.
   bool observe(uint64_t busy, uint64_t used);
 
  private:
   CopyThreads() = default;
 
-  size_t processors_ = 1;
   size_t count_ = 1;
   size_t most_ = 1;
   uint64_t busy_ = 0;  // since the last decision, summed over the threads

@@ -24,10 +24,10 @@ TEST(CopyThreads, AsManyAsTheProcessorsAndMoreWhileCopiesWait) {
       {2, 1024, 64, 2, {{20, 19, 2}, {40, 30, 2}}},  // copies busy with the processors
       {1, 0, 64, 1, {{20, 12, 1}, {20, 9, 2}}},      // half or more of one processor
       {2, 1024, 64, 2, {{10, 1, 2}, {10, 1, 4}, {20, 2, 8}, {20, 2, 16}, {20, 0, 16}}},
-      {2, 1024, 64, 2, {{20, 2, 4}, {20, 6, 4}}},    // four would keep 1.2 busy: enough
+      {2, 1024, 64, 2, {{20, 2, 4}, {20, 12, 4}}},  // four keep the processors busy
       {64, 0, 64, 16, {}},
-      {2, 6, 2, 1, {{20, 0, 1}}},                    // the smallest limit: one at a time
-      {8, 32, 8, 8, {{20, 0, 10}}},                  // (32 - 4 - 8) / 2 files for copies
+      {2, 6, 2, 1, {{20, 0, 1}}},    // the smallest limit: one at a time
+      {8, 32, 8, 8, {{20, 0, 10}}},  // (32 - 4 - 8) / 2 files for copies
   };
   for (const Case& c : cases) {
     CopyThreads threads(c.processors, c.fileLimit, c.directoryBudget);

@@ -169,9 +169,11 @@ void freeLargeBlock(void* block, size_t bytes);
 // How many processors this process may run on (its affinity, where the system has one);
 // at least 1.
 size_t usableProcessors();
-// The processor time the calling thread has used so far, in nanoseconds (user and system
-// time both); 0 where the system cannot tell.
-uint64_t threadProcessorTime();
+// How long the calling thread has run on a processor so far (user and system time both),
+// and how long it has waited for one while it could run (0 where the system keeps no such
+// count), in nanoseconds. The rest of its life it waited for something else: a file
+// system, a lock, a wake-up. False where the system cannot tell.
+bool threadTimes(uint64_t& running, uint64_t& ready);
 // How many files the process may have open at once; 0 when there is no such limit.
 size_t openFileLimit();
 

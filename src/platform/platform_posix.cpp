@@ -305,13 +305,38 @@ size_t usableProcessors() {
   return 1;
 }
 
-uint64_t threadProcessorTime() {
+bool threadTimes(uint64_t& running, uint64_t& ready) {
+  // Linux keeps both for each thread: the time on a processor, then the time spent ready
+  // to run in a queue for one.
+  int file = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+  if (file >= 0) {
+    char text[128];
+    ssize_t length = read(file, text, sizeof text - 1);
+    close(file);
+    unsigned long long onProcessor = 0;
+    unsigned long long queued = 0;
+    if (length > 0) {
+      text[length] = '\0';
+      char* end = nullptr;
+      onProcessor = strtoull(text, &end, 10);
+      if (end != text) {
+        queued = strtoull(end, nullptr, 10);
+        running = onProcessor;
+        ready = queued;
+        return true;
+      }
+    }
+  }
 #ifdef CLOCK_THREAD_CPUTIME_ID
   struct timespec used;
-  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used) == 0)
-    return static_cast<uint64_t>(used.tv_sec) * 1000000000u + static_cast<uint64_t>(used.tv_nsec);
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used) == 0) {
+    running =
+        static_cast<uint64_t>(used.tv_sec) * 1000000000u + static_cast<uint64_t>(used.tv_nsec);
+    ready = 0;
+    return true;
+  }
 #endif
-  return 0;
+  return false;
 }
 
 #if defined(MAP_ANONYMOUS) && defined(MADV_HUGEPAGE)

@@ -531,13 +531,15 @@ size_t usableProcessors() {
   return count;
 }
 
-uint64_t threadProcessorTime() {
+bool threadTimes(uint64_t& running, uint64_t& ready) {
   FILETIME created, exited, kernel, user;
-  if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+  if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return false;
   auto ticks = [](const FILETIME& time) {
     return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
   };
-  return (ticks(kernel) + ticks(user)) * 100;  // in units of 100 ns
+  running = (ticks(kernel) + ticks(user)) * 100;  // in units of 100 ns
+  ready = 0;
+  return true;
 }
 
 // Huge pages need a privilege that programs are not given: plain memory.
