@@ -219,7 +219,7 @@ void CopyScheduler::startThreads() {
     ByteSource* source = copySources_ ? copySources_->source(index) : nullptr;
     if (!source) break;
     try {
-      workers_.emplace_back(&CopyScheduler::workAhead, this, index, std::ref(*source));
+      workers_.emplace_back(&CopyScheduler::workAhead, this, std::ref(*source));
     } catch (const std::system_error&) {
       break;  // no more threads: those there are make the entries
     }
@@ -290,7 +290,7 @@ bool CopyScheduler::serve(Lock& lock, size_t limit) {
   }
 }
 
-void CopyScheduler::workAhead(size_t, ByteSource& source) {
+void CopyScheduler::workAhead(ByteSource& source) {
   Stretch stretch;
   Lock lock = acquire(Lock(mutex_, std::defer_lock));
   while (!closing_) {

@@ -128,8 +128,8 @@ class CopyScheduler {
   // Works (and waits) on the walking thread until `line_` holds fewer than `limit`
   // entries; false when the run stopped.
   bool serve(Lock& lock, size_t limit);
-  // The life of thread `index` (1 and up), reading with `source`.
-  void workAhead(size_t index, ByteSource& source);
+  // The life of a thread besides the walking one, reading with `source`.
+  void workAhead(ByteSource& source);
   // Starts threads until CopyThreads' count runs, as far as sources and the system allow.
   void startThreads();
   // Writes the lines ended so far (see ProgressLine::show) with the mutex let go.
