@@ -159,7 +159,7 @@ class CopyScheduler::Observer final : public CopyObserver {
 // What the claim rule reads of the line.
 class CopyScheduler::LineFacts {
  public:
-  explicit LineFacts(const std::deque<std::unique_ptr<Entry>>& line) : line_(line) {}
+  explicit LineFacts(const FixedQueue<Entry, 256>& line) : line_(line) {}
   size_t size() const { return line_.size(); }
   ClaimFacts operator[](size_t index) const {
     const Entry& entry = *line_[index];
@@ -176,7 +176,7 @@ class CopyScheduler::LineFacts {
   }
 
  private:
-  const std::deque<std::unique_ptr<Entry>>& line_;
+  const FixedQueue<Entry, 256>& line_;
 };
 
 namespace {
@@ -253,7 +253,9 @@ bool CopyScheduler::finish() {
   Lock lock = acquire(Lock(mutex_, std::defer_lock));
   bool ok = serve(lock, 1);
   const bool failed = run_ == Run::Failed;
+  takePrinted();
   lock.unlock();
+  freePrinted();
   flushOutput();
   return ok && !failed;
 }
@@ -265,14 +267,32 @@ bool CopyScheduler::add(std::unique_ptr<Entry> entry) {
 
 bool CopyScheduler::deliver() {
   Lock lock = acquire(Lock(mutex_, std::defer_lock));
+  takePrinted();
   if (noMemory_) throw std::bad_alloc();
   if (stopped()) return false;
   for (auto& entry : incoming_)
-    line_.push_back(std::move(entry));
+    line_.push(std::move(entry));
   incoming_.clear();
   markFront();
   changed_.notify_all();
-  return serve(lock, window);
+  bool going = serve(lock, window);
+  lock.unlock();
+  freePrinted();
+  return going;
+}
+
+void CopyScheduler::retire(std::unique_ptr<Entry> entry) {
+  if (!printed_.full()) printed_.push(std::move(entry));
+}
+
+void CopyScheduler::takePrinted() {
+  while (!printed_.empty() && !freeing_.full())
+    freeing_.push(printed_.pop());
+}
+
+void CopyScheduler::freePrinted() {
+  while (!freeing_.empty())
+    freeing_.pop();
 }
 
 bool CopyScheduler::serve(Lock& lock, size_t limit) {
@@ -555,7 +575,7 @@ void CopyScheduler::settle() {
     if (front.kind == Entry::Kind::File) publish(front);
     if (front.state != Entry::State::Done || front.result.end == CopyEnd::Stopped) return;
     bool failed = front.kind == Entry::Kind::File && front.result.end != CopyEnd::Copied;
-    line_.pop_front();
+    retire(line_.pop());
     markFront();
     if (failed) {
       // Nothing after it is made; what was made ahead goes when the run winds down.
@@ -574,11 +594,12 @@ void CopyScheduler::windDown(Lock& lock) {
   if (!line_.empty() && line_.front()->line.begun() && !line_.front()->line.ended()) {
     // Its line is out, so its file stays, with what it holds.
     line_.front()->line.cut();
-    line_.pop_front();
+    retire(line_.pop());
     markFront();
   }
   takeBack(0);
-  line_.clear();
+  while (!line_.empty())
+    retire(line_.pop());
   flushOutput();
   changed_.notify_all();
 }

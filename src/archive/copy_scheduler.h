@@ -1,11 +1,11 @@
 #ifndef TOLVEX_ARCHIVE_COPY_SCHEDULER_H_
 #define TOLVEX_ARCHIVE_COPY_SCHEDULER_H_
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,6 +22,39 @@ namespace tolvex {
 class ByteSource;
 class CopySources;
 class FileSystem;
+
+// A queue of at most `capacity` owned objects, kept in place: nothing is allocated or
+// freed as they come and go.
+template <typename T, size_t capacity>
+class FixedQueue {
+ public:
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  bool full() const { return size_ == capacity; }
+  std::unique_ptr<T>& operator[](size_t index) { return slots_[(first_ + index) % capacity]; }
+  const std::unique_ptr<T>& operator[](size_t index) const {
+    return slots_[(first_ + index) % capacity];
+  }
+  std::unique_ptr<T>& front() { return (*this)[0]; }
+  const std::unique_ptr<T>& front() const { return (*this)[0]; }
+  // Not when full().
+  void push(std::unique_ptr<T> item) {
+    slots_[(first_ + size_) % capacity] = std::move(item);
+    ++size_;
+  }
+  // Not when empty().
+  std::unique_ptr<T> pop() {
+    std::unique_ptr<T> item = std::move(slots_[first_]);
+    first_ = (first_ + 1) % capacity;
+    --size_;
+    return item;
+  }
+
+ private:
+  std::array<std::unique_ptr<T>, capacity> slots_;
+  size_t first_ = 0;
+  size_t size_ = 0;
+};
 
 // Makes the entries of one walk, in walk order, on one thread or several: the walking one
 // and others of their own, as many as CopyThreads decides (a thread each for copies in
@@ -125,6 +158,14 @@ class CopyScheduler {
   // and are delivered to `line_` a batch at a time.
   bool add(std::unique_ptr<Entry> entry);
   bool deliver();
+  // An entry whose line is printed goes back to the walking thread, which made it, to be
+  // freed: the memory of an entry never passes from one thread to another, whose
+  // allocator would then take a lock that the thread that made it holds too. (When
+  // printed_ is full, which the line's size rules out, it is freed where it stands.) The
+  // walking thread takes them, under the mutex, and frees them once it has let go of it.
+  void retire(std::unique_ptr<Entry> entry);
+  void takePrinted();
+  void freePrinted();
   // Works (and waits) on the walking thread until `line_` holds fewer than `limit`
   // entries; false when the run stopped.
   bool serve(Lock& lock, size_t limit);
@@ -209,6 +250,7 @@ class CopyScheduler {
   // The walking thread's own, outside the mutex: entries not yet delivered, in walk order,
   // and its measure of its work.
   std::vector<std::unique_ptr<Entry>> incoming_;
+  FixedQueue<Entry, 256> freeing_;  // printed entries taken out of printed_ to be freed
   Stretch walkerStretch_;
 
   // Whether a thread that finds the mutex taken spins for it a while: while no more
@@ -225,7 +267,10 @@ class CopyScheduler {
   std::mutex mutex_;
   std::condition_variable changed_;  // an entry claimed, handed back, stopped or delivered
   DirectoryCache cache_;
-  std::deque<std::unique_ptr<Entry>> line_;  // not yet printed, in walk order
+  // Not yet printed, in walk order: at most a window of them, and a batch being delivered.
+  FixedQueue<Entry, 256> line_;
+  // Printed, to be freed by the walking thread, which made them (see retire).
+  FixedQueue<Entry, 256> printed_;
   Run run_ = Run::Ahead;
   CopyThreads threads_;
   std::vector<std::thread> workers_;  // threads 1 and up: started, and joined by the walking one
