@@ -45,7 +45,8 @@ Where each file makes a tool wait, as on a network or FUSE file system or under 
 on-access scanner:
 - --close-wait US preloads build/bench/libtolvex_slow_close.so into every tool, so that
   closing a file opened for writing waits US microseconds first;
-- --bindfs extracts inside a bindfs (FUSE) mount of the pool, on the same disk.
+- --bindfs extracts inside a bindfs (FUSE) mount of the run's directory, on the same disk,
+  mounted afresh for each run (a mount that has seen many trees grows slower).
 --threads 1,2,4,... adds tolvex with that many threads fixed (build/bench/
 tolvex_fixed_threads) as the tools tolvex-1, tolvex-2, ...: the curve over the number of
 copies in flight, beside the number tolvex chooses for itself.
@@ -343,9 +344,9 @@ def tool_input(command, tree):
 
 
 def series(scratch, pool, commands, tree, runs, preload=None, view=None):
-    """The warm-up round, then `runs` rounds of every tool in turn, each in the pool seen
-    through `view` when given (a mount of it). Returns, per tool, the list of (wall, rss)
-    of the timed rounds."""
+    """The warm-up round, then `runs` rounds of every tool in turn, each seen through a
+    bindfs mount at `view` when given. Returns, per tool, the list of (wall, rss) of the
+    timed rounds."""
     report = os.path.join(scratch, "time.out")
     results = {tool: [] for tool in commands}
     output_size = tree_bytes(tree) + 64 * MiB
@@ -358,7 +359,10 @@ def series(scratch, pool, commands, tree, runs, preload=None, view=None):
             warm([tool_input(command, tree)])
             subprocess.run(["sync"], check=False)
             touch_memory(output_size)
-            seen = out if not view else os.path.join(view, os.path.relpath(out, pool.root))
+            seen = out
+            if view:
+                subprocess.run(["bindfs", "--no-allow-other", out, view], check=True)
+                seen = view
             sample = timed(command, seen, report, preload)
             if round_ == 0:
                 # The warm-up also checks that the tool recreated the tree exactly.
@@ -366,6 +370,8 @@ def series(scratch, pool, commands, tree, runs, preload=None, view=None):
                     sys.exit("%s did not recreate %s exactly" % (tool, tree))
             else:
                 results[tool].append(sample)
+            if view:
+                unmount(view)
             pool.give_back(slot, out)
     return results
 
@@ -453,10 +459,9 @@ def main():
         if shutil.which("bindfs") is None:
             print("skipped: bindfs is not installed (Debian: bindfs)")
             return 0
-        view = os.path.join(args.scratch, "pool-bindfs")
+        view = os.path.join(args.scratch, "bindfs")
         os.makedirs(view, exist_ok=True)
         unmount(view)
-        subprocess.run(["bindfs", "--no-allow-other", pool.root, view], check=True)
         atexit.register(unmount, view)
 
     print("%-6s %-9s %10s %8s %12s" % ("corpus", "tool", "median s", "/tar", "peak RSS MiB"))
