@@ -208,6 +208,7 @@ CopyScheduler::~CopyScheduler() {
   windDown(lock);
   closing_ = true;
   changed_.notify_all();
+  parked_.notify_all();
   lock.unlock();
   for (std::thread& worker : workers_)
     worker.join();
@@ -219,12 +220,12 @@ void CopyScheduler::startThreads() {
     ByteSource* source = copySources_ ? copySources_->source(index) : nullptr;
     if (!source) break;
     try {
-      workers_.emplace_back(&CopyScheduler::workAhead, this, std::ref(*source));
+      workers_.emplace_back(&CopyScheduler::workAhead, this, index, std::ref(*source));
     } catch (const std::system_error&) {
       break;  // no more threads: those there are make the entries
     }
   }
-  spin_ = workers_.size() + 1 <= processors_;
+  spin_ = threads_.count() <= processors_;
 }
 
 bool CopyScheduler::addFile(std::shared_ptr<OutputDirectory> directory, FileTask task) {
@@ -310,12 +311,17 @@ bool CopyScheduler::serve(Lock& lock, size_t limit) {
   }
 }
 
-void CopyScheduler::workAhead(ByteSource& source) {
+void CopyScheduler::workAhead(size_t index, ByteSource& source) {
   Stretch stretch;
   Lock lock = acquire(Lock(mutex_, std::defer_lock));
   while (!closing_) {
     writeEndedLines(lock);
     bool atTurn = false;
+    if (index >= threads_.count()) {
+      // Not counted now: it waits apart, so that what wakes the others leaves it alone.
+      parked_.wait(lock);
+      continue;
+    }
     Entry* entry = noMemory_ || closing_ ? nullptr : claim(atTurn);
     if (!entry) {
       changed_.wait_for(lock, pollTime);
@@ -349,10 +355,11 @@ CopyScheduler::Entry* CopyScheduler::claim(bool& atTurn) {
 
 void CopyScheduler::run(Lock& lock, Entry& entry, bool atTurn, ByteSource& source,
                         Stretch& stretch) {
-  if (!threads_.mayGrow()) return runEntry(lock, entry, atTurn, source);
+  if (!threads_.measuring()) return runEntry(lock, entry, atTurn, source);
   const uint64_t started = steadyNanoseconds();
   runEntry(lock, entry, atTurn, source);
   const uint64_t ended = steadyNanoseconds();
+  if (entry.state == Entry::State::Done) work_ += 1 + entry.result.held / ByteSource::viewLimit;
   stretch.busy += ended - started;
   if (ended - stretch.start >= stretchTime) measure(lock, stretch);
 }
@@ -365,10 +372,13 @@ void CopyScheduler::measure(Lock& lock, Stretch& stretch) {
   lock = acquire(std::move(lock));
   // The first report only starts the measure; a system that cannot tell gives none.
   const uint64_t processor = told ? running + ready : 0;
+  const uint64_t now = steadyNanoseconds();
   if (stretch.processor != 0 && processor != 0 && !stopped() &&
-      threads_.observe(stretch.busy, processor - stretch.processor))
+      threads_.observe(stretch.busy, processor - stretch.processor, work_, now)) {
     startThreads();
-  stretch = {steadyNanoseconds(), 0, processor};
+    parked_.notify_all();  // threads counted again go on, those no longer counted stop
+  }
+  stretch = {now, 0, processor};
 }
 
 void CopyScheduler::runEntry(Lock& lock, Entry& entry, bool atTurn, ByteSource& source) {

@@ -169,8 +169,9 @@ class CopyScheduler {
   // Works (and waits) on the walking thread until `line_` holds fewer than `limit`
   // entries; false when the run stopped.
   bool serve(Lock& lock, size_t limit);
-  // The life of a thread besides the walking one, reading with `source`.
-  void workAhead(ByteSource& source);
+  // The life of thread `index` (1 and up; the walking one is 0), reading with `source`: it
+  // makes entries while CopyThreads counts it.
+  void workAhead(size_t index, ByteSource& source);
   // Starts threads until CopyThreads' count runs, as far as sources and the system allow.
   void startThreads();
   // Writes the lines ended so far (see ProgressLine::show) with the mutex let go.
@@ -180,7 +181,7 @@ class CopyScheduler {
   // which kind.
   Entry* claim(bool& atTurn);
   // Runs a claimed entry with `source` and hands it back; measures the thread's work in
-  // `stretch` while the number of threads may grow.
+  // `stretch` while the number of threads may change.
   void run(Lock& lock, Entry& entry, bool atTurn, ByteSource& source, Stretch& stretch);
   void runEntry(Lock& lock, Entry& entry, bool atTurn, ByteSource& source);
   void runDirectory(Lock& lock, Entry& entry, bool atTurn);
@@ -210,7 +211,8 @@ class CopyScheduler {
   // have been made (something made ahead was taken back since it last asked); ahead of
   // its turn it gives way.
   bool makeRoom(Lock& lock, Entry& entry);
-  // Adds a stretch of a thread's work to what decides the number of threads.
+  // Adds a stretch of a thread's work to what decides the number of threads, and starts
+  // or stops threads as that decides.
   void measure(Lock& lock, Stretch& stretch);
 
   // Printing: what the front's line shows by now (`entry` if it is the front); then the
@@ -266,6 +268,7 @@ class CopyScheduler {
   // starting a thread.
   std::mutex mutex_;
   std::condition_variable changed_;  // an entry claimed, handed back, stopped or delivered
+  std::condition_variable parked_;   // the number of threads changed, or the run closes
   DirectoryCache cache_;
   // Not yet printed, in walk order: at most a window of them, and a batch being delivered.
   FixedQueue<Entry, 256> line_;
@@ -277,6 +280,7 @@ class CopyScheduler {
   bool mayFold_ = false;              // a directory opened so far may fold names
   unsigned copyWaiters_ = 0;          // threads waiting for copies to end (waitForCopies)
   uint64_t takenBack_ = 0;            // how many entries that had made something were taken back
+  uint64_t work_ = 0;                 // entries made, and pieces copied, while measuring
   bool noMemory_ = false;             // another thread ran out of memory: the walking one raises it
   bool closing_ = false;              // the other threads are to end
 };

@@ -9,8 +9,10 @@ namespace {
 // standard input, output and error, and the archive.
 constexpr size_t fixedDescriptors = 4;
 
-// How much busy time, summed over the threads, one decision rests on: enough copies that
-// one slow file does not decide, soon enough that a slow file system is seen early on.
+// How long a decision's measure runs, and how much busy time, summed over the threads, it
+// needs: long enough that the entries of one directory or one large file do not decide,
+// short enough that a slow file system is seen early on.
+constexpr uint64_t decisionTime = 50 * 1000 * 1000;
 constexpr uint64_t decisionBusy = 20 * 1000 * 1000;
 
 }  // namespace
@@ -30,21 +32,40 @@ CopyThreads::CopyThreads(size_t processors, size_t fileLimit, size_t directoryBu
 CopyThreads CopyThreads::fixed(size_t threads) {
   CopyThreads plan;
   plan.count_ = plan.most_ = std::clamp<size_t>(threads, 1, maxThreads);
+  plan.settled_ = true;
   return plan;
 }
 
-bool CopyThreads::observe(uint64_t busy, uint64_t used) {
-  if (!mayGrow()) return false;
+bool CopyThreads::observe(uint64_t busy, uint64_t used, uint64_t work, uint64_t now) {
+  if (!measuring()) return false;
+  if (since_ == 0) {
+    since_ = now;
+    workSince_ = work;
+    return false;
+  }
   busy_ += busy;
   used_ += std::min(used, busy);
-  if (busy_ < decisionBusy) return false;
+  if (now - since_ < decisionTime || busy_ < decisionBusy) return false;
+  const double rate = static_cast<double>(work - workSince_) / static_cast<double>(now - since_);
   // Copies that run, or wait only for a processor, half of their time or more would only
   // take turns on the processors with more of them.
   const bool waiting = used_ * 2 < busy_;
   busy_ = used_ = 0;
-  if (!waiting) return false;
-  count_ = std::min(count_ * 2, most_);
-  return true;
+  since_ = now;
+  workSince_ = work;
+  const size_t counted = count_;
+  if (trial_ && rate * 4 < rateBefore_ * 5) {
+    count_ = before_;
+    settled_ = true;
+  }
+  trial_ = false;
+  if (!settled_ && waiting && count_ < most_) {
+    before_ = count_;
+    rateBefore_ = rate;
+    count_ = std::min(count_ * 2, most_);
+    trial_ = true;
+  }
+  return count_ != counted;
 }
 
 }  // namespace tolvex
