@@ -9,6 +9,7 @@
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 
@@ -292,6 +293,22 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, FaultCampaign, ::testing::Range<size_t>(0, s
                              if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                            return name;
                          });
+
+// An interrupt that comes just before a FIFO is opened, whose open then waits for a writer
+// that never comes, ends the program all the same: a reminder cuts the wait short. Without
+// one the program waited forever.
+TEST(Interrupts, OneJustBeforeAFifoIsOpenedEndsTheProgram) {
+  TempDir dir;
+  ASSERT_EQ(0, mkfifo("fifo", 0600));
+  RunOptions options;
+  options.arguments = {"fifo"};
+  options.environment = {"LD_PRELOAD=" + std::string(TOLVEX_FAULT_SHIM), "TOLVEX_INTERRUPT_AT=fifo"};
+  options.timeoutSeconds = 5;
+  Outcome run = runProgram(options);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(SIGINT, run.signal);
+  EXPECT_EQ(banner + "fifo\n", run.output);
+}
 
 // Every function of the C library that the program imports, as its dynamic symbol table
 // lists them.
