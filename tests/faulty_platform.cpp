@@ -1,5 +1,7 @@
 #include "faulty_platform.h"
 
+#include <errno.h>
+
 #include <algorithm>
 
 namespace tolvex {
@@ -11,19 +13,11 @@ const char* callName(PlatformCall call) {
   return names[static_cast<int>(call)];
 }
 
-std::string PlatformFault::describe() const {
-  static const char* const statuses[] = {"Ok", "Exists", "NoDescriptors", "NoSpace", "Failed"};
-  std::string text = std::string(callName(call)) + " #" + std::to_string(occurrence);
-  if (fromThereOn) text += " and on";
-  if (!name.empty()) text += " of " + name;
-  return text + " (" + statuses[static_cast<int>(status)] + ")";
-}
-
 bool FaultCounter::fails(PlatformCall call, const std::string& file) {
   uint64_t n = ++counts_[static_cast<int>(call)];
-  if (fault_.occurrence == 0 || fault_.call != call) return false;
-  if (!fault_.name.empty()) {
-    if (file != fault_.name) return false;
+  if (fault_.occurrence == 0 || fault_.call != callName(call)) return false;
+  if (!fault_.file.empty()) {
+    if (file != fault_.file) return false;
     n = ++namedWrites_;
   }
   if (fault_.fromThereOn ? n < fault_.occurrence : n != fault_.occurrence) return false;
@@ -32,7 +26,10 @@ bool FaultCounter::fails(PlatformCall call, const std::string& file) {
 }
 
 FsStatus FaultyFileSystem::failure(std::initializer_list<FsStatus> possible) const {
-  FsStatus wanted = counter_.fault().status;
+  const int error = counter_.fault().error;
+  FsStatus wanted = error == ENOSPC || error == EDQUOT   ? FsStatus::NoSpace
+                    : error == EMFILE || error == ENFILE ? FsStatus::NoDescriptors
+                                                         : FsStatus::Failed;
   return std::find(possible.begin(), possible.end(), wanted) != possible.end() ? wanted
                                                                                : FsStatus::Failed;
 }

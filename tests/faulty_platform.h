@@ -8,6 +8,7 @@
 #include <string>
 
 #include "archive/byte_source.h"
+#include "fault_scenarios.h"
 #include "forwarding_file_system.h"
 
 namespace tolvex {
@@ -32,40 +33,28 @@ constexpr int platformCallCount = 12;
 
 const char* callName(PlatformCall call);
 
-// One call to fail: the `occurrence`th of `call` (counted from 1 over both threads), or
-// every one from there on; for writes, only those to the file created as `name` when it
-// is not empty. `status` is what a failed file system call reports.
-struct PlatformFault {
-  PlatformCall call = PlatformCall::OpenRoot;
-  uint64_t occurrence = 0;  // 0: no fault
-  bool fromThereOn = false;
-  std::string name;
-  FsStatus status = FsStatus::Failed;
-
-  std::string describe() const;
-};
-
 // Counts calls by kind and decides which fail; shared by a file system and the sources of
 // one run, safe for both threads.
 class FaultCounter {
  public:
-  explicit FaultCounter(PlatformFault fault = PlatformFault()) : fault_(std::move(fault)) {}
+  explicit FaultCounter(Fault fault = Fault()) : fault_(std::move(fault)) {}
 
   // True when this call must fail. `file` names the written file for writes.
   bool fails(PlatformCall call, const std::string& file = "");
   uint64_t count(PlatformCall call) const { return counts_[static_cast<int>(call)]; }
   uint64_t failed() const { return failed_; }
-  const PlatformFault& fault() const { return fault_; }
+  const Fault& fault() const { return fault_; }
 
  private:
-  const PlatformFault fault_;
+  const Fault fault_;
   std::atomic<uint64_t> counts_[platformCallCount] = {};
   std::atomic<uint64_t> namedWrites_{0};
   std::atomic<uint64_t> failed_{0};
 };
 
-// The system's file system, failing as its counter decides. A failed write takes half of
-// what it was given first; a failed close closes all the same.
+// The system's file system, failing as its counter decides, with the status that the
+// fault's error stands for when the call can report it (else Failed). A failed write takes
+// half of what it was given first; a failed close closes all the same.
 class FaultyFileSystem final : public ForwardingFileSystem {
  public:
   explicit FaultyFileSystem(FaultCounter& counter) : counter_(counter) {}

@@ -33,8 +33,8 @@ inline void slowFirstFile(ScriptedFileSystem& files) {
     using Call = ScriptedFileSystem::Call;
     if (call == Call::Write && name == "0")
       std::this_thread::sleep_for(std::chrono::microseconds(500 * (pauses++ % 11)));
-    if ((call == Call::Create || call == Call::MakeDirectory) && !name.empty() &&
-        name[0] >= 'A' && name[0] <= 'Z')
+    if ((call == Call::Create || call == Call::MakeDirectory) && !name.empty() && name[0] >= 'A' &&
+        name[0] <= 'Z')
       std::this_thread::sleep_for(std::chrono::microseconds(200 * (pauses++ % 11)));
     return FsStatus::Ok;
   };

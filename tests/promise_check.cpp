@@ -5,8 +5,6 @@
 #include <map>
 #include <set>
 
-#include "extraction_check.h"
-
 namespace tolvex {
 namespace {
 
@@ -23,6 +21,8 @@ bool startsWith(const std::string& text, const std::string& start) {
   return text.compare(0, start.size(), start) == 0;
 }
 
+// The marks of a file of `count` bytes that holds `held` of them: one per piece of 1024 bytes
+// it holds, the last, shorter piece counting only once it holds every byte.
 uint64_t marksFor(uint64_t held, uint64_t count) {
   return held >= count ? (count + pieceSize - 1) / pieceSize : held / pieceSize;
 }
@@ -56,10 +56,11 @@ Expectation unchanged(const TreeSnapshot& before, const std::string& path) {
 // One archive's part of the output, judged line by line against its entries.
 class Section {
  public:
-  Section(const std::string& archive, std::map<std::string, Expectation>& files) : files_(files) {
-    hasTree_ = walkArchive(archive, entries_);
+  Section(const std::vector<ArchiveBuilder::Entry>& entries,
+          std::map<std::string, Expectation>& files)
+      : files_(files), entries_(entries) {
     for (size_t i = 0; i < entries_.size(); ++i)
-      if (!entries_[i].isDirectory || !entries_[i].isPlain) lineEntries_.push_back(i);
+      if (!entries_[i].isDirectory) lineEntries_.push_back(i);
   }
 
   // Judges `lines`; returns the faults and sets how far into the walk the run came.
@@ -99,7 +100,7 @@ class Section {
 
   // True when the directory `path` is one this archive may have made by its last line.
   bool mayHaveMade(const std::string& path) const {
-    if (path == outputRoot) return hasTree_ && (reached_ > 0 || lineEntries_.empty());
+    if (path == outputRoot) return reached_ > 0 || lineEntries_.empty();
     for (size_t i = 0; i < reached_; ++i)
       if (entries_[i].isDirectory && entries_[i].path == path) return true;
     return false;
@@ -107,19 +108,19 @@ class Section {
 
   // True when `path` is the output root or a directory of this archive's tree.
   bool hasDirectory(const std::string& path) const {
-    if (path == outputRoot) return hasTree_;
-    for (const WalkEntry& entry : entries_)
+    if (path == outputRoot) return true;
+    for (const ArchiveBuilder::Entry& entry : entries_)
       if (entry.isDirectory && entry.path == path) return true;
     return false;
   }
 
   // True when `contents` at `path` could be left by some extraction of this archive.
   bool couldHold(const std::string& path, const std::string& contents) const {
-    for (const WalkEntry& entry : entries_) {
-      if (entry.isDirectory || entry.path != path || !entry.isPlain) continue;
-      if (entry.bytes.compare(0, contents.size(), contents) == 0 &&
-          contents.size() <= entry.bytes.size() &&
-          (contents.size() == entry.count || contents.size() % pieceSize == 0))
+    for (const ArchiveBuilder::Entry& entry : entries_) {
+      if (entry.isDirectory || entry.path != path) continue;
+      if (entry.contents.compare(0, contents.size(), contents) == 0 &&
+          contents.size() <= entry.contents.size() &&
+          (contents.size() == entry.size || contents.size() % pieceSize == 0))
         return true;
     }
     return false;
@@ -127,7 +128,8 @@ class Section {
 
  private:
   // Checks one progress line and records what its file may hold.
-  std::string progressLine(const std::string& line, const WalkEntry& entry, bool& failed) {
+  std::string progressLine(const std::string& line, const ArchiveBuilder::Entry& entry,
+                           bool& failed) {
     const std::string head = "Extracting " + entry.path + " ";
     if (!startsWith(line, head)) return "expected a line for " + entry.path + ": " + line + "\n";
     std::string rest = line.substr(head.size());
@@ -139,19 +141,17 @@ class Section {
           "no new file (" + before.description + ")"};
       return "";
     }
-    if (!entry.isPlain) return "a refused name without \"o NG\": " + line + "\n";
-    const std::string size = "(" + std::to_string(entry.count) + ") ";
+    const std::string size = "(" + std::to_string(entry.size) + ") ";
     if (!startsWith(rest, size)) return "wrong size in: " + line + "\n";
     rest = rest.substr(size.size());
     uint64_t marks = 0;
     while (marks < rest.size() && rest[marks] == '.')
       ++marks;
     std::string verdict = rest.substr(marks);
-    const uint64_t all = marksFor(entry.count, entry.count);
+    const uint64_t all = marksFor(entry.size, entry.size);
     if (verdict == " OK") {
       if (marks != all) return "an OK line without all its marks: " + line + "\n";
-      std::string expected = "file:" + entry.bytes;
-      if (entry.bytes.size() != entry.count) return "OK for a file the archive cannot hold\n";
+      std::string expected = "file:" + entry.contents;
       files_[entry.path] = {
           [expected](const std::string* now) { return now != nullptr && *now == expected; },
           "the archive's bytes"};
@@ -160,8 +160,8 @@ class Section {
     if (verdict != "> NG" && verdict != "< NG")
       return "a line that is neither OK nor NG: " + line + "\n";
     failed = true;
-    const std::string bytes = entry.bytes;
-    const uint32_t count = entry.count;
+    const std::string bytes = entry.contents;
+    const uint64_t count = entry.size;
     files_[entry.path] = {[bytes, count, marks](const std::string* now) {
                             if (now == nullptr || !startsWith(*now, "file:")) return false;
                             std::string held = now->substr(5);
@@ -179,10 +179,9 @@ class Section {
   }
 
   std::map<std::string, Expectation>& files_;
-  std::vector<WalkEntry> entries_;
+  const std::vector<ArchiveBuilder::Entry>& entries_;
   std::vector<size_t> lineEntries_;  // the entries that print a line, by index
-  bool hasTree_ = false;
-  size_t reached_ = 0;  // the entries up to here may have been made
+  size_t reached_ = 0;               // the entries up to here may have been made
 };
 
 // Splits the output into the lines of each argument; faults when its frame is wrong.
@@ -233,7 +232,7 @@ std::string checkPromises(const RunRecord& run) {
     if (isBelowRoot(path)) files[path] = unchanged(run.before, path);
   std::vector<Section> sections;
   for (const RunRecord::Argument& argument : run.arguments)
-    sections.emplace_back(argument.archive, files);
+    sections.emplace_back(argument.entries, files);
 
   if (!run.outputComplete) {
     // Lines were lost: each new thing below the root must be one of the archives' own.
@@ -286,13 +285,8 @@ std::string completeOutput(const RunRecord& run) {
   if (run.arguments.empty() && !run.start.empty()) return output + usageLine + "\n";
   for (const RunRecord::Argument& argument : run.arguments) {
     output += argument.name + "\n";
-    std::vector<WalkEntry> entries;
-    walkArchive(argument.archive, entries);
-    for (const WalkEntry& entry : entries) {
-      if (entry.isDirectory) continue;
-      output += "Extracting " + entry.path + " (" + std::to_string(entry.count) + ") " +
-                std::string(marksFor(entry.count, entry.count), '.') + " OK\n";
-    }
+    for (const ArchiveBuilder::Entry& entry : argument.entries)
+      if (!entry.isDirectory) output += okLine(entry.path, entry.size);
   }
   return output;
 }

@@ -202,8 +202,8 @@ class ScriptedFileSystem final : public ForwardingFileSystem {
   std::map<std::pair<Call, std::string>, int> calls_;
   std::vector<std::string> created_;
   std::map<std::pair<uint64_t, uint64_t>, std::vector<std::string>> names_;  // made, by directory
-  std::map<Name, uint64_t> sizes_;   // bytes held by the files it made
-  std::map<intptr_t, Name> open_;    // the files open for writing
+  std::map<Name, uint64_t> sizes_;  // bytes held by the files it made
+  std::map<intptr_t, Name> open_;   // the files open for writing
   uint64_t used_ = 0;
   std::atomic<bool> ranShort_{false};
 };

@@ -58,12 +58,6 @@ Outcome extract(const ArchiveBuilder& builder, int threads, FileSystem& files) {
   return extract(builder, threads, files, output);
 }
 
-// The line of a file that was copied whole.
-std::string okLine(const std::string& path, size_t size) {
-  return "Extracting tolvex/" + path + " (" + std::to_string(size) + ") " +
-         std::string((size + 1023) / 1024, '.') + " OK\n";
-}
-
 // Where a name folds to one made earlier, the outcome is that of making one entry after
 // the other, not of which thread got there first. Before directories were made in walk
 // order, "a" could be made before the file "A" and take its place.
@@ -88,12 +82,21 @@ TEST(CopyScheduler, AFailureTakesBackWhatWasMadeAheadAndNothingElse) {
   };
   const Case cases[] = {
       {"an existing file after the failure",
-       {{"c", "new"}, {"d", std::string(3000, 'd')}, {"e", std::string(3000, 'e')},
-        {"f", std::string(3000, 'f')}, {"g", std::string(3000, 'g')}, {"h", std::string(3000, 'h')},
-        {"i", std::string(3000, 'i')}, {"j", std::string(3000, 'j')}, {"k", std::string(3000, 'k')}},
+       {{"c", "new"},
+        {"d", std::string(3000, 'd')},
+        {"e", std::string(3000, 'e')},
+        {"f", std::string(3000, 'f')},
+        {"g", std::string(3000, 'g')},
+        {"h", std::string(3000, 'h')},
+        {"i", std::string(3000, 'i')},
+        {"j", std::string(3000, 'j')},
+        {"k", std::string(3000, 'k')}},
        {},
        {{"c", "file:old"}}},
-      {"a directory that was there", {{"e/x", "ahead"}, {"f/y", "ahead too"}}, {"e"}, {{"e", "dir"}}},
+      {"a directory that was there",
+       {{"e/x", "ahead"}, {"f/y", "ahead too"}},
+       {"e"},
+       {{"e", "dir"}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -168,7 +171,8 @@ TEST(CopyScheduler, FullFileSystemFailsTheFileThatWouldHaveFailedOneByOne) {
   const Case cases[] = {
       {"many files", many, slowContents.size() + 250000, slowAndFolding, repeats, ""},
       {"the second file copied ahead", two, 320000, secondAhead, 3,
-       okLine("a", first.size()) + "Extracting tolvex/b (40000) " + std::string(19, '.') + "< NG\n"},
+       okLine("tolvex/a", first.size()) + "Extracting tolvex/b (40000) " + std::string(19, '.') +
+           "< NG\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -236,7 +240,8 @@ TEST(CopyScheduler, WorksAheadInAnotherDirectoryThanTheOtherThread) {
   };
   Outcome outcome = extract(builder, 2, files);
   EXPECT_TRUE(outcome.ok);
-  EXPECT_EQ(okLine("a/0", 3) + okLine("a/1", 3) + okLine("a/2", 3) + okLine("b/x", 3),
+  EXPECT_EQ(okLine("tolvex/a/0", 3) + okLine("tolvex/a/1", 3) + okLine("tolvex/a/2", 3) +
+                okLine("tolvex/b/x", 3),
             outcome.output);
   std::vector<std::string> created = files.created();
   EXPECT_LT(std::find(created.begin(), created.end(), "x"),
@@ -260,7 +265,8 @@ TEST(CopyScheduler, FileThatFindsNoDescriptorIsMadeInItsOwnDirectory) {
     };
     Outcome run = extract(builder, round % 2 + 1, files);
     ASSERT_TRUE(run.ok);
-    ASSERT_EQ(okLine("d/e/f", 4) + okLine("d/g", 1) + okLine("h", 1), run.output);
+    ASSERT_EQ(okLine("tolvex/d/e/f", 4) + okLine("tolvex/d/g", 1) + okLine("tolvex/h", 1),
+              run.output);
     ASSERT_EQ("file:deep", run.tree["d/e/f"]);
   }
 }
@@ -302,7 +308,8 @@ TEST(CopyScheduler, ADeepFileGetsTheDescriptorsFreedForItAtItsTurn) {
   builder.addFile(deep + "a/b/c/y", "below");  // closes the deep directories
   builder.addFile(deep + "x", "deep");         // opens them again at its turn
   builder.addFile("z", "ahead");               // copied ahead meanwhile
-  const std::string expected = okLine(deep + "a/b/c/y", 5) + okLine(deep + "x", 4) + okLine("z", 5);
+  const std::string expected = okLine("tolvex/" + deep + "a/b/c/y", 5) +
+                               okLine("tolvex/" + deep + "x", 4) + okLine("tolvex/z", 5);
   TempDir dir;
   OutputCapture output;
   ScriptedFileSystem files;
@@ -354,13 +361,12 @@ TEST(CopyScheduler, AFileWhoseTurnComesAsItFindsItsNameTakenReplacesTheOldOne) {
       if (call == Call::Write && name == "a")
         ScriptedFileSystem::waitFor([&files] { return files.calls(Call::Create, "b") > 0; });
       if (call == Call::Create && name == "b")
-        ScriptedFileSystem::waitFor([&output] {
-          return output.text().find(okLine("a", 5)) != std::string::npos;
-        });
+        ScriptedFileSystem::waitFor(
+            [&output] { return output.text().find(okLine("tolvex/a", 5)) != std::string::npos; });
       return FsStatus::Ok;
     };
     Outcome run = extract(builder, 2, files, output);
-    ASSERT_EQ(okLine("a", 5) + okLine("b", 5), run.output) << "round " << round;
+    ASSERT_EQ(okLine("tolvex/a", 5) + okLine("tolvex/b", 5), run.output) << "round " << round;
     ASSERT_EQ((TreeSnapshot{{"a", "file:new a"}, {"b", "file:new b"}}), run.tree);
   }
 }
