@@ -22,17 +22,25 @@ std::vector<std::string> keysOf(const std::string& path) {
   return keys;
 }
 
-// One progress line: "Extracting <path> (<count>) <marks><stop> OK|NG", or "... o NG".
-struct Line {
-  std::string path;
-  bool madeFile = false;  // not "o NG"
-  uint64_t count = 0;
-  uint64_t marks = 0;
-  char stop = '\0';  // '>', '<' or none
-  bool ok = false;
-};
+// The records of `output`: its lines, a name that holds a newline going on on the next.
+std::vector<std::string> recordsOf(const std::string& output, bool& ended) {
+  std::vector<std::string> records;
+  size_t start = 0;
+  for (size_t end; (end = output.find('\n', start)) != std::string::npos; start = end + 1) {
+    std::string text = output.substr(start, end - start);
+    if (records.empty() || text.compare(0, 11, "Extracting ") == 0 ||
+        text.compare(0, 7, "Error: ") == 0)
+      records.push_back(text);
+    else
+      records.back() += "\n" + text;
+  }
+  ended = start == output.size();
+  return records;
+}
 
-bool parseLine(const std::string& text, Line& line) {
+}  // namespace
+
+bool parsePrintedLine(const std::string& text, PrintedLine& line) {
   const std::string start = "Extracting ";
   if (text.compare(0, start.size(), start) != 0) return false;
   const std::string notMade = " o NG";
@@ -61,9 +69,7 @@ bool parseLine(const std::string& text, Line& line) {
   return line.ok || text.compare(at, std::string::npos, " NG") == 0;
 }
 
-// "" when a file of `held` bytes is what `line` claims: one mark per piece of 1024 bytes it
-// holds, the last piece counting only when it holds every byte.
-std::string claimOf(const Line& line, uint64_t held) {
+std::string claimOf(const PrintedLine& line, uint64_t held) {
   const bool all = held == line.count;
   const uint64_t marks = all ? (held + pieceSize - 1) / pieceSize : held / pieceSize;
   if ((line.ok && !all) || held > line.count || line.marks != marks)
@@ -72,24 +78,6 @@ std::string claimOf(const Line& line, uint64_t held) {
     return " holds part of a piece after the archive ran short";
   return "";
 }
-
-// The records of `output`: its lines, a name that holds a newline going on on the next.
-std::vector<std::string> recordsOf(const std::string& output, bool& ended) {
-  std::vector<std::string> records;
-  size_t start = 0;
-  for (size_t end; (end = output.find('\n', start)) != std::string::npos; start = end + 1) {
-    std::string text = output.substr(start, end - start);
-    if (records.empty() || text.compare(0, 11, "Extracting ") == 0 ||
-        text.compare(0, 7, "Error: ") == 0)
-      records.push_back(text);
-    else
-      records.back() += "\n" + text;
-  }
-  ended = start == output.size();
-  return records;
-}
-
-}  // namespace
 
 std::string checkExtraction(const std::string& archive, const std::string& output,
                             const std::string& root) {
@@ -110,14 +98,14 @@ std::string checkExtraction(const std::string& archive, const std::string& outpu
   }
 
   bool ended = false;
-  std::vector<Line> lines;
+  std::vector<PrintedLine> lines;
   bool failed = false;
   for (const std::string& text : recordsOf(output, ended)) {
     if (failed) return "a line after the failure line: " + text;
     failed = text == "Error: Extraction failed.";
     if (failed) continue;
-    Line line;
-    if (!parseLine(text, line)) return "a malformed line: " + text;
+    PrintedLine line;
+    if (!parsePrintedLine(text, line)) return "a malformed line: " + text;
     if (!lines.empty() && !lines.back().ok) return "a line after a failed one: " + text;
     if (line.madeFile && !lines.empty() && !(keysOf(lines.back().path) < keysOf(line.path)))
       return "out of walk order: " + line.path;
@@ -126,7 +114,7 @@ std::string checkExtraction(const std::string& archive, const std::string& outpu
   if (!ended) return "an unended line";
   if (!lines.empty() && !lines.back().ok && !failed) return "no failure line after a failed file";
 
-  for (const Line& line : lines) {
+  for (const PrintedLine& line : lines) {
     if (!line.madeFile) continue;
     auto found = tree.find(line.path);
     if (found == tree.end() || found->second.compare(0, 5, "file:") != 0)
@@ -140,7 +128,7 @@ std::string checkExtraction(const std::string& archive, const std::string& outpu
   }
   // What is left has no line: directories only, none after a failed file, as everything
   // made ahead of it is taken back.
-  const Line* failedFile =
+  const PrintedLine* failedFile =
       !lines.empty() && lines.back().madeFile && !lines.back().ok ? &lines.back() : nullptr;
   for (const auto& [path, what] : tree) {
     if (what != "dir") return path + " has no line, and is " + what.substr(0, 40);

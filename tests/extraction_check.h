@@ -1,9 +1,30 @@
 #ifndef TOLVEX_TESTS_EXTRACTION_CHECK_H_
 #define TOLVEX_TESTS_EXTRACTION_CHECK_H_
 
+#include <cstdint>
 #include <string>
 
 namespace tolvex {
+
+// A progress line as printed: "Extracting <path> (<count>) <marks><stop> OK" or "... NG",
+// the stop '>' when the archive ran short, '<' when the disk refused bytes; or
+// "Extracting <path> o NG" when no file was made.
+struct PrintedLine {
+  std::string path;
+  bool madeFile = false;
+  uint64_t count = 0;
+  uint64_t marks = 0;
+  char stop = '\0';
+  bool ok = false;
+};
+
+// False when `text` is no progress line.
+bool parsePrintedLine(const std::string& text, PrintedLine& line);
+
+// "" when a file that holds `held` bytes is what `line` claims: all of them for "OK", never
+// more than its count, one mark per piece of 1024 bytes it holds (the last, shorter piece
+// counting only when it holds every byte), whole pieces only when the archive ran short.
+std::string claimOf(const PrintedLine& line, uint64_t held);
 
 // Judges one extraction of the archive `archive`, whatever its bytes, by what holds for any
 // input, without reading its header: `output` is what it printed after the archive's name

@@ -1,5 +1,5 @@
 // The archive processing run in-process while one call of the platform layer after another
-// fails (FaultyFileSystem, FaultyByteSource): every occurrence of every call that a run
+// fails (failAsCounted, FaultyByteSource): every occurrence of every call that a run
 // without faults makes, with each failure the call can report, on one thread and on two,
 // in the fault scenarios that need no more than the processing. Runs in the sanitizer builds
 // too, where a fault that corrupts memory or races shows. Each run is judged by the
@@ -38,7 +38,8 @@ struct FaultRun {
 void runScenario(const FaultScenario& scenario, bool twoThreads, FaultRun& run) {
   TempDir dir;
   RunRecord record = prepareRun(scenario);
-  FaultyFileSystem files(run.counter);
+  ScriptedFileSystem files;
+  failAsCounted(files, run.counter);
   {
     OutputCapture output;
     for (const auto& [name, builder] : scenario.archives) {
@@ -92,9 +93,7 @@ TEST_P(PlatformFaults, KeepEveryPromise) {
     FaultRun clean{Fault()};
     runScenario(scenario, twoThreads, clean);
     ASSERT_EQ("", clean.faults);
-    std::map<std::string, uint64_t> calls;
-    for (int call = 0; call < platformCallCount; ++call)
-      calls[callName(PlatformCall(call))] = clean.counter.count(PlatformCall(call));
+    const std::map<std::string, uint64_t> calls = clean.counter.counts();
     const auto every = [](uint64_t count) {
       std::vector<uint64_t> all;
       for (uint64_t n = 1; n <= count; ++n)

@@ -5,6 +5,8 @@
 #include <map>
 #include <set>
 
+#include "extraction_check.h"
+
 namespace tolvex {
 namespace {
 
@@ -19,12 +21,6 @@ bool isBelowRoot(const std::string& path) {
 
 bool startsWith(const std::string& text, const std::string& start) {
   return text.compare(0, start.size(), start) == 0;
-}
-
-// The marks of a file of `count` bytes that holds `held` of them: one per piece of 1024 bytes
-// it holds, the last, shorter piece counting only once it holds every byte.
-uint64_t marksFor(uint64_t held, uint64_t count) {
-  return held >= count ? (count + pieceSize - 1) / pieceSize : held / pieceSize;
 }
 
 std::vector<std::string> splitLines(const std::string& text, bool& ended) {
@@ -128,47 +124,29 @@ class Section {
 
  private:
   // Checks one progress line and records what its file may hold.
-  std::string progressLine(const std::string& line, const ArchiveBuilder::Entry& entry,
+  std::string progressLine(const std::string& text, const ArchiveBuilder::Entry& entry,
                            bool& failed) {
-    const std::string head = "Extracting " + entry.path + " ";
-    if (!startsWith(line, head)) return "expected a line for " + entry.path + ": " + line + "\n";
-    std::string rest = line.substr(head.size());
-    Expectation before = current(entry.path);
-    if (rest == "o NG") {
-      failed = true;
+    PrintedLine line;
+    if (!parsePrintedLine(text, line) || line.path != entry.path)
+      return "expected a line for " + entry.path + ": " + text + "\n";
+    failed = !line.ok;
+    if (!line.madeFile) {
+      const Expectation before = current(entry.path);
       files_[entry.path] = {
           [before](const std::string* now) { return now == nullptr || before.accepts(now); },
           "no new file (" + before.description + ")"};
       return "";
     }
-    const std::string size = "(" + std::to_string(entry.size) + ") ";
-    if (!startsWith(rest, size)) return "wrong size in: " + line + "\n";
-    rest = rest.substr(size.size());
-    uint64_t marks = 0;
-    while (marks < rest.size() && rest[marks] == '.')
-      ++marks;
-    std::string verdict = rest.substr(marks);
-    const uint64_t all = marksFor(entry.size, entry.size);
-    if (verdict == " OK") {
-      if (marks != all) return "an OK line without all its marks: " + line + "\n";
-      std::string expected = "file:" + entry.contents;
-      files_[entry.path] = {
-          [expected](const std::string* now) { return now != nullptr && *now == expected; },
-          "the archive's bytes"};
-      return "";
-    }
-    if (verdict != "> NG" && verdict != "< NG")
-      return "a line that is neither OK nor NG: " + line + "\n";
-    failed = true;
+    if (line.count != entry.size) return "wrong size in: " + text + "\n";
+    if (line.ok && !claimOf(line, entry.size).empty())
+      return "an OK line without all its marks: " + text + "\n";
     const std::string bytes = entry.contents;
-    const uint64_t count = entry.size;
-    files_[entry.path] = {[bytes, count, marks](const std::string* now) {
+    files_[entry.path] = {[bytes, line](const std::string* now) {
                             if (now == nullptr || !startsWith(*now, "file:")) return false;
-                            std::string held = now->substr(5);
-                            return held.size() <= count && startsWith(bytes, held) &&
-                                   marksFor(held.size(), count) == marks;
+                            const std::string held = now->substr(5);
+                            return startsWith(bytes, held) && claimOf(line, held.size()).empty();
                           },
-                          std::to_string(marks) + " whole pieces of the archive's bytes"};
+                          line.ok ? "the archive's bytes" : "what its marks claim"};
     return "";
   }
 

@@ -14,30 +14,51 @@
 #include <utility>
 #include <vector>
 
-#include "forwarding_file_system.h"
+#include "platform/platform.h"
 
 namespace tolvex {
 
-// The system's file system (or `next`) as a test of the copy threads wants it, on every
-// system: names may fold as on the case-insensitive file systems of two major desktop
-// systems, a name then standing for one made earlier in its directory that differs in case
-// only, which keeps the spelling it was made with; file contents may have room for only so
-// many bytes, a write past them taking what fits and reporting the file system full, a
-// removal giving room back; and before each call the test's script runs, which may wait for
-// something to happen first, pause, or fail the call. It records what it sees.
-class ScriptedFileSystem final : public ForwardingFileSystem {
+// The file system the tests put in front of the system's own (or of `next`), on every
+// system: as it is, or as a test needs it. It may take names as another system would; fold
+// names as the case-insensitive file systems of two major desktop systems do (a name then
+// stands for one made earlier in its directory that differs in case only, which keeps the
+// spelling it was made with); and have room for so many bytes of file contents only, a
+// write past them taking what fits and reporting the file system full, a removal giving
+// room back. And before each call the test's script runs, which may wait for something to
+// happen first, pause, or fail the call: a failed write takes half of what it was given
+// first, a failed close closes all the same. It records what it sees.
+class ScriptedFileSystem final : public FileSystem {
  public:
-  enum class Call { MakeDirectory, OpenDirectory, Create, Write, Close, Remove };
-
-  explicit ScriptedFileSystem(FileSystem& next = nativeFileSystem()) : ForwardingFileSystem(next) {}
-
+  enum class Call {
+    OpenRoot,
+    MakeDirectory,
+    OpenDirectory,
+    Identify,
+    Create,
+    KindOf,
+    RemoveFile,
+    RemoveDirectory,
+    Write,
+    Close
+  };
+  static constexpr int callCount = 10;
+  static const char* nameOf(Call call) {
+    static const char* const names[callCount] = {
+        "openRoot", "makeDirectory", "openDirectory",   "identify", "createFile",
+        "kindOf",   "removeFile",    "removeDirectory", "write",    "close"};
+    return names[static_cast<int>(call)];
+  }
   // Whether names fold, and whether directories say they may: as the system says; every
   // directory says it may (whether or not it does); names fold; no directory says it may.
   enum class Folding { AsTheSystemSays, SaysItMay, Folds, Never };
+
+  explicit ScriptedFileSystem(FileSystem& next = nativeFileSystem()) : real_(next) {}
+
   Folding folding = Folding::AsTheSystemSays;
   uint64_t room = UINT64_MAX;
-  // Runs before each call with the name it makes or opens (a write's or a close's: its file's
-  // name); a status other than Ok is reported instead of making the call.
+  std::function<bool(const std::string&)> takes;  // the names it takes; all when not set
+  // Runs before each call with the name it makes, opens or removes (a write's or a close's:
+  // its file's name); a status other than Ok is reported instead of making the call.
   std::function<FsStatus(Call, const std::string& name)> script;
 
   // What it saw: how many calls of `call` there were for `name`, the names of the files
@@ -62,91 +83,92 @@ class ScriptedFileSystem final : public ForwardingFileSystem {
     return true;
   }
 
+  bool takesName(const std::string& name) override {
+    return takes ? takes(name) : real_.takesName(name);
+  }
   FsStatus openRoot(const std::string& path, Handle& root, DirectoryId& id) override {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       names_.clear();  // a new extraction
     }
-    return noted(real_.openRoot(path, root, id));
+    FsStatus status = before(Call::OpenRoot, path);
+    return status != FsStatus::Ok ? status : noted(real_.openRoot(path, root, id));
   }
   FsStatus makeDirectory(const Handle& parent, const std::string& name) override {
-    const std::string spelled = spelling(parent, name);
-    FsStatus status = before(Call::MakeDirectory, spelled);
+    const Name known = spelling(parent, name);
+    FsStatus status = before(Call::MakeDirectory, known.second);
     if (status != FsStatus::Ok) return status;
-    status = real_.makeDirectory(parent, spelled);
-    if (status == FsStatus::Ok) remember(parent, spelled, 0);
-    return noted(status);
+    status = noted(real_.makeDirectory(parent, known.second));
+    if (status == FsStatus::Ok) held(known) = 0;
+    return status;
   }
   FsStatus openDirectory(const Handle& parent, const std::string& name, Handle& directory,
                          DirectoryId* id) override {
-    const std::string spelled = spelling(parent, name);
+    const std::string spelled = spelling(parent, name).second;
     FsStatus status = before(Call::OpenDirectory, spelled);
-    if (status != FsStatus::Ok) return status;
-    return noted(real_.openDirectory(parent, spelled, directory, id));
+    return status != FsStatus::Ok ? status
+                                  : noted(real_.openDirectory(parent, spelled, directory, id));
+  }
+  bool identify(const Handle& directory, DirectoryId& id) override {
+    return before(Call::Identify, "") == FsStatus::Ok && real_.identify(directory, id);
   }
   FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) override {
-    const std::string spelled = spelling(parent, name);
-    FsStatus status = before(Call::Create, spelled);
+    const Name known = spelling(parent, name);
+    FsStatus status = before(Call::Create, known.second);
     if (status != FsStatus::Ok) return status;
-    status = noted(real_.createFile(parent, spelled, file));
+    status = noted(real_.createFile(parent, known.second, file));
     if (status != FsStatus::Ok) return status;
-    Name known = remember(parent, spelled, 0);
     std::lock_guard<std::mutex> lock(mutex_);
-    created_.push_back(spelled);
+    created_.push_back(known.second);
+    names_[known.first][known.second] = 0;
     open_[file.value()] = known;
     return status;
   }
   NodeKind kindOf(const Handle& parent, const std::string& name) override {
-    return real_.kindOf(parent, spelling(parent, name));
+    const std::string spelled = spelling(parent, name).second;
+    return before(Call::KindOf, spelled) != FsStatus::Ok ? NodeKind::Other
+                                                         : real_.kindOf(parent, spelled);
   }
   bool mayFoldNames(const Handle& directory) override {
     return folding == Folding::AsTheSystemSays ? real_.mayFoldNames(directory)
                                                : folding != Folding::Never;
   }
   bool removeFile(const Handle& parent, const std::string& name) override {
-    const std::string spelled = spelling(parent, name);
-    if (before(Call::Remove, spelled) != FsStatus::Ok || !real_.removeFile(parent, spelled))
-      return false;
-    forget(parent, spelled);
-    return true;
+    return remove(Call::RemoveFile, parent, name);
   }
   bool removeDirectory(const Handle& parent, const std::string& name) override {
-    const std::string spelled = spelling(parent, name);
-    if (before(Call::Remove, spelled) != FsStatus::Ok || !real_.removeDirectory(parent, spelled))
-      return false;
-    forget(parent, spelled);
-    return true;
+    return remove(Call::RemoveDirectory, parent, name);
   }
   FsStatus write(const Handle& file, const char* bytes, size_t count, size_t& written) override {
-    written = 0;
-    const Name name = openName(file);
-    FsStatus status = before(Call::Write, name.second);
-    if (status != FsStatus::Ok) return status;
-    size_t allowed = count;
+    const Name known = openName(file);
+    FsStatus failure = before(Call::Write, known.second);
+    size_t allowed = failure != FsStatus::Ok ? count / 2 : count;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      allowed = static_cast<size_t>(std::min<uint64_t>(count, room - used_));
+      allowed = static_cast<size_t>(std::min<uint64_t>(allowed, room - used_));
       used_ += allowed;  // taken now, so that two writers cannot both have it
     }
-    status = real_.write(file, bytes, allowed, written);
+    FsStatus status = real_.write(file, bytes, allowed, written);
     std::lock_guard<std::mutex> lock(mutex_);
     used_ -= allowed - written;
-    sizes_[name] += written;
-    return status == FsStatus::Ok && allowed < count ? FsStatus::NoSpace : status;
+    held(known) += written;
+    if (status != FsStatus::Ok || failure != FsStatus::Ok)
+      return status != FsStatus::Ok ? status : failure;
+    return allowed < count ? FsStatus::NoSpace : status;
   }
   bool close(Handle& file) override {
-    const std::string name = openName(file).second;
-    before(Call::Close, name);
+    FsStatus failure = before(Call::Close, openName(file).second);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       open_.erase(file.value());
     }
-    return real_.close(file);
+    return real_.close(file) && failure == FsStatus::Ok;
   }
 
  private:
   // A name in a directory, the directory known by its identity.
-  using Name = std::pair<std::pair<uint64_t, uint64_t>, std::string>;
+  using Directory = std::pair<uint64_t, uint64_t>;
+  using Name = std::pair<Directory, std::string>;
 
   FsStatus before(Call call, const std::string& name) {
     {
@@ -159,51 +181,46 @@ class ScriptedFileSystem final : public ForwardingFileSystem {
     if (status == FsStatus::NoDescriptors) ranShort_ = true;
     return status;
   }
-  Name nameIn(const Handle& parent, const std::string& name) {
-    DirectoryId id;
-    real_.identify(parent, id);
-    return {{id.device, id.node}, name};
-  }
-  Name remember(const Handle& parent, const std::string& name, uint64_t size) {
-    Name known = nameIn(parent, name);
-    std::lock_guard<std::mutex> lock(mutex_);
-    names_[known.first].push_back(name);
-    sizes_[known] = size;
-    return known;
-  }
-  void forget(const Handle& parent, const std::string& name) {
-    Name known = nameIn(parent, name);
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<std::string>& names = names_[known.first];
-    names.erase(std::remove(names.begin(), names.end(), name), names.end());
-    used_ -= sizes_[known];
-    sizes_.erase(known);
-  }
+  // The bytes the file `name` holds, of those made through here (under the mutex).
+  uint64_t& held(const Name& name) { return names_[name.first][name.second]; }
   Name openName(const Handle& file) {
     std::lock_guard<std::mutex> lock(mutex_);
     return open_[file.value()];
   }
   // The name in `parent` that `name` stands for: one made there already, or `name` itself.
-  std::string spelling(const Handle& parent, const std::string& name) {
-    if (folding != Folding::Folds) return name;
+  Name spelling(const Handle& parent, const std::string& name) {
+    DirectoryId id;  // told apart only where it matters
+    if (folding == Folding::Folds || room != UINT64_MAX) real_.identify(parent, id);
+    const Directory directory{id.device, id.node};
     const auto lower = [](std::string text) {
       for (char& c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
       return text;
     };
-    Name known = nameIn(parent, name);
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const std::string& made : names_[known.first])
-      if (lower(made) == lower(name)) return made;
-    return name;
+    if (folding == Folding::Folds)
+      for (const auto& [made, size] : names_[directory])
+        if (lower(made) == lower(name)) return {directory, made};
+    return {directory, name};
+  }
+  bool remove(Call call, const Handle& parent, const std::string& name) {
+    const Name known = spelling(parent, name);
+    if (before(call, known.second) != FsStatus::Ok) return false;
+    if (!(call == Call::RemoveFile ? real_.removeFile(parent, known.second)
+                                   : real_.removeDirectory(parent, known.second)))
+      return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    used_ -= held(known);
+    names_[known.first].erase(known.second);
+    return true;
   }
 
+  FileSystem& real_;
   std::mutex mutex_;
   std::map<std::pair<Call, std::string>, int> calls_;
   std::vector<std::string> created_;
-  std::map<std::pair<uint64_t, uint64_t>, std::vector<std::string>> names_;  // made, by directory
-  std::map<Name, uint64_t> sizes_;  // bytes held by the files it made
-  std::map<intptr_t, Name> open_;   // the files open for writing
+  std::map<Directory, std::map<std::string, uint64_t>> names_;  // made here, bytes they hold
+  std::map<intptr_t, Name> open_;                               // files open for writing
   uint64_t used_ = 0;
   std::atomic<bool> ranShort_{false};
 };
