@@ -16,16 +16,14 @@ bool FaultCounter::fails(const std::string& call, const std::string& file) {
 }
 
 void failAsCounted(ScriptedFileSystem& files, FaultCounter& counter) {
-  files.script = [&counter](ScriptedFileSystem::Call call, const std::string& name) {
-    using Call = ScriptedFileSystem::Call;
-    if (!counter.fails(ScriptedFileSystem::nameOf(call), call == Call::Write ? name : ""))
-      return FsStatus::Ok;
+  files.script = [&counter](const std::string& call, const std::string& name) {
+    if (!counter.fails(call, call == "write" ? name : "")) return FsStatus::Ok;
     const int error = counter.fault().error;
     if ((error == ENOSPC || error == EDQUOT) &&
-        (call == Call::MakeDirectory || call == Call::Create || call == Call::Write))
+        (call == "makeDirectory" || call == "createFile" || call == "write"))
       return FsStatus::NoSpace;
     if ((error == EMFILE || error == ENFILE) &&
-        (call == Call::OpenRoot || call == Call::OpenDirectory || call == Call::Create))
+        (call == "openRoot" || call == "openDirectory" || call == "createFile"))
       return FsStatus::NoDescriptors;
     return FsStatus::Failed;
   };

@@ -28,12 +28,11 @@ const std::string slowLine = "Extracting tolvex/0 (3000) ... OK\n";
 // of every name that begins with a capital letter, from none to two: so that the other thread
 // goes on meanwhile, differently from one run to the next.
 inline void slowFirstFile(ScriptedFileSystem& files) {
-  files.script = [](ScriptedFileSystem::Call call, const std::string& name) {
+  files.script = [](const std::string& call, const std::string& name) {
     static std::atomic<int> pauses{0};  // counts on from one file system to the next
-    using Call = ScriptedFileSystem::Call;
-    if (call == Call::Write && name == "0")
+    if (call == "write" && name == "0")
       std::this_thread::sleep_for(std::chrono::microseconds(500 * (pauses++ % 11)));
-    if ((call == Call::Create || call == Call::MakeDirectory) && !name.empty() && name[0] >= 'A' &&
+    if ((call == "createFile" || call == "makeDirectory") && !name.empty() && name[0] >= 'A' &&
         name[0] <= 'Z')
       std::this_thread::sleep_for(std::chrono::microseconds(200 * (pauses++ % 11)));
     return FsStatus::Ok;

@@ -29,25 +29,6 @@ namespace tolvex {
 // first, a failed close closes all the same. It records what it sees.
 class ScriptedFileSystem final : public FileSystem {
  public:
-  enum class Call {
-    OpenRoot,
-    MakeDirectory,
-    OpenDirectory,
-    Identify,
-    Create,
-    KindOf,
-    RemoveFile,
-    RemoveDirectory,
-    Write,
-    Close
-  };
-  static constexpr int callCount = 10;
-  static const char* nameOf(Call call) {
-    static const char* const names[callCount] = {
-        "openRoot", "makeDirectory", "openDirectory",   "identify", "createFile",
-        "kindOf",   "removeFile",    "removeDirectory", "write",    "close"};
-    return names[static_cast<int>(call)];
-  }
   // Whether names fold, and whether directories say they may: as the system says; every
   // directory says it may (whether or not it does); names fold; no directory says it may.
   enum class Folding { AsTheSystemSays, SaysItMay, Folds, Never };
@@ -57,13 +38,14 @@ class ScriptedFileSystem final : public FileSystem {
   Folding folding = Folding::AsTheSystemSays;
   uint64_t room = UINT64_MAX;
   std::function<bool(const std::string&)> takes;  // the names it takes; all when not set
-  // Runs before each call with the name it makes, opens or removes (a write's or a close's:
-  // its file's name); a status other than Ok is reported instead of making the call.
-  std::function<FsStatus(Call, const std::string& name)> script;
+  // Runs before each call, named as FileSystem names it ("createFile", "write", ...), with
+  // the name it makes, opens or removes (a write's or a close's: its file's name); a status
+  // other than Ok is reported instead of making the call.
+  std::function<FsStatus(const std::string& call, const std::string& name)> script;
 
   // What it saw: how many calls of `call` there were for `name`, the names of the files
   // created in order, whether a call found no descriptor left (the system's or the script's).
-  int calls(Call call, const std::string& name) {
+  int calls(const std::string& call, const std::string& name) {
     std::lock_guard<std::mutex> lock(mutex_);
     return calls_[{call, name}];
   }
@@ -91,12 +73,12 @@ class ScriptedFileSystem final : public FileSystem {
       std::lock_guard<std::mutex> lock(mutex_);
       names_.clear();  // a new extraction
     }
-    FsStatus status = before(Call::OpenRoot, path);
+    FsStatus status = before("openRoot", path);
     return status != FsStatus::Ok ? status : noted(real_.openRoot(path, root, id));
   }
   FsStatus makeDirectory(const Handle& parent, const std::string& name) override {
     const Name known = spelling(parent, name);
-    FsStatus status = before(Call::MakeDirectory, known.second);
+    FsStatus status = before("makeDirectory", known.second);
     if (status != FsStatus::Ok) return status;
     status = noted(real_.makeDirectory(parent, known.second));
     if (status == FsStatus::Ok) held(known) = 0;
@@ -105,16 +87,16 @@ class ScriptedFileSystem final : public FileSystem {
   FsStatus openDirectory(const Handle& parent, const std::string& name, Handle& directory,
                          DirectoryId* id) override {
     const std::string spelled = spelling(parent, name).second;
-    FsStatus status = before(Call::OpenDirectory, spelled);
+    FsStatus status = before("openDirectory", spelled);
     return status != FsStatus::Ok ? status
                                   : noted(real_.openDirectory(parent, spelled, directory, id));
   }
   bool identify(const Handle& directory, DirectoryId& id) override {
-    return before(Call::Identify, "") == FsStatus::Ok && real_.identify(directory, id);
+    return before("identify", "") == FsStatus::Ok && real_.identify(directory, id);
   }
   FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) override {
     const Name known = spelling(parent, name);
-    FsStatus status = before(Call::Create, known.second);
+    FsStatus status = before("createFile", known.second);
     if (status != FsStatus::Ok) return status;
     status = noted(real_.createFile(parent, known.second, file));
     if (status != FsStatus::Ok) return status;
@@ -126,22 +108,22 @@ class ScriptedFileSystem final : public FileSystem {
   }
   NodeKind kindOf(const Handle& parent, const std::string& name) override {
     const std::string spelled = spelling(parent, name).second;
-    return before(Call::KindOf, spelled) != FsStatus::Ok ? NodeKind::Other
-                                                         : real_.kindOf(parent, spelled);
+    return before("kindOf", spelled) != FsStatus::Ok ? NodeKind::Other
+                                                     : real_.kindOf(parent, spelled);
   }
   bool mayFoldNames(const Handle& directory) override {
     return folding == Folding::AsTheSystemSays ? real_.mayFoldNames(directory)
                                                : folding != Folding::Never;
   }
   bool removeFile(const Handle& parent, const std::string& name) override {
-    return remove(Call::RemoveFile, parent, name);
+    return remove("removeFile", parent, name);
   }
   bool removeDirectory(const Handle& parent, const std::string& name) override {
-    return remove(Call::RemoveDirectory, parent, name);
+    return remove("removeDirectory", parent, name);
   }
   FsStatus write(const Handle& file, const char* bytes, size_t count, size_t& written) override {
     const Name known = openName(file);
-    FsStatus failure = before(Call::Write, known.second);
+    FsStatus failure = before("write", known.second);
     size_t allowed = failure != FsStatus::Ok ? count / 2 : count;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -157,7 +139,7 @@ class ScriptedFileSystem final : public FileSystem {
     return allowed < count ? FsStatus::NoSpace : status;
   }
   bool close(Handle& file) override {
-    FsStatus failure = before(Call::Close, openName(file).second);
+    FsStatus failure = before("close", openName(file).second);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       open_.erase(file.value());
@@ -170,7 +152,7 @@ class ScriptedFileSystem final : public FileSystem {
   using Directory = std::pair<uint64_t, uint64_t>;
   using Name = std::pair<Directory, std::string>;
 
-  FsStatus before(Call call, const std::string& name) {
+  FsStatus before(const std::string& call, const std::string& name) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       ++calls_[{call, name}];
@@ -203,11 +185,11 @@ class ScriptedFileSystem final : public FileSystem {
         if (lower(made) == lower(name)) return {directory, made};
     return {directory, name};
   }
-  bool remove(Call call, const Handle& parent, const std::string& name) {
+  bool remove(const std::string& call, const Handle& parent, const std::string& name) {
     const Name known = spelling(parent, name);
     if (before(call, known.second) != FsStatus::Ok) return false;
-    if (!(call == Call::RemoveFile ? real_.removeFile(parent, known.second)
-                                   : real_.removeDirectory(parent, known.second)))
+    if (!(call == "removeFile" ? real_.removeFile(parent, known.second)
+                               : real_.removeDirectory(parent, known.second)))
       return false;
     std::lock_guard<std::mutex> lock(mutex_);
     used_ -= held(known);
@@ -217,7 +199,7 @@ class ScriptedFileSystem final : public FileSystem {
 
   FileSystem& real_;
   std::mutex mutex_;
-  std::map<std::pair<Call, std::string>, int> calls_;
+  std::map<std::pair<std::string, std::string>, int> calls_;
   std::vector<std::string> created_;
   std::map<Directory, std::map<std::string, uint64_t>> names_;  // made here, bytes they hold
   std::map<intptr_t, Name> open_;                               // files open for writing

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -27,7 +28,6 @@
 namespace tolvex {
 namespace {
 
-using Call = ScriptedFileSystem::Call;
 using Folding = ScriptedFileSystem::Folding;
 
 // Rules that timing decides are checked with two threads many times over, so that the
@@ -154,9 +154,9 @@ TEST(CopyScheduler, FullFileSystemFailsTheFileThatWouldHaveFailedOneByOne) {
   // The second file's copy ahead ends before the first one's second write.
   const auto secondAhead = [](ScriptedFileSystem& files, int) {
     files.folding = Folding::Never;  // names in one directory may be made out of order
-    files.script = [&files](Call call, const std::string& name) {
-      if (call == Call::Write && name == "a" && files.calls(Call::Write, "a") == 2)
-        ScriptedFileSystem::waitFor([&files] { return files.calls(Call::Close, "b") > 0; });
+    files.script = [&files](const std::string& call, const std::string& name) {
+      if (call == "write" && name == "a" && files.calls("write", "a") == 2)
+        ScriptedFileSystem::waitFor([&files] { return files.calls("close", "b") > 0; });
       return FsStatus::Ok;
     };
   };
@@ -213,8 +213,8 @@ TEST(CopyScheduler, LinesOffATerminalAreWrittenWhileLaterFilesAreCopied) {
     OutputCapture output;
     ScriptedFileSystem files;
     std::atomic<bool> sawLine{false};
-    files.script = [&](Call call, const std::string& name) {
-      if (call == Call::Write && name == "b")
+    files.script = [&](const std::string& call, const std::string& name) {
+      if (call == "write" && name == "b")
         sawLine = ScriptedFileSystem::waitFor([&output] {
           return output.written().find("Extracting tolvex/a (5) . OK\n") != std::string::npos;
         });
@@ -233,9 +233,12 @@ TEST(CopyScheduler, WorksAheadInAnotherDirectoryThanTheOtherThread) {
     builder.addFile(name, name);
   TempDir dir;
   ScriptedFileSystem files;
-  files.script = [](Call call, const std::string& name) {
-    if (call == Call::Create && name == "0")
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  files.script = [&files](const std::string& call, const std::string& name) {
+    if (call == "createFile" && name == "0")  // a while: until the other thread made "x"
+      ScriptedFileSystem::waitFor([&files] {
+        std::vector<std::string> created = files.created();
+        return std::find(created.begin(), created.end(), "x") != created.end();
+      });
     return FsStatus::Ok;
   };
   Outcome outcome = extract(builder, 2, files);
@@ -259,8 +262,8 @@ TEST(CopyScheduler, FileThatFindsNoDescriptorIsMadeInItsOwnDirectory) {
   for (int round = 0; round < repeats; ++round) {
     TempDir dir;
     ScriptedFileSystem files;
-    files.script = [&files](Call call, const std::string& name) {
-      bool first = call == Call::Create && name == "f" && files.calls(call, name) == 1;
+    files.script = [&files](const std::string& call, const std::string& name) {
+      bool first = call == "createFile" && name == "f" && files.calls(call, name) == 1;
       return first ? FsStatus::NoDescriptors : FsStatus::Ok;
     };
     Outcome run = extract(builder, round % 2 + 1, files);
@@ -317,16 +320,16 @@ TEST(CopyScheduler, ADeepFileGetsTheDescriptorsFreedForItAtItsTurn) {
   // The copy of "z" starts ahead before anything is made, goes on once "y" is done, and
   // holds its file until the directories ran short; they are opened again only once it
   // holds it.
-  files.script = [&](Call call, const std::string& name) {
-    if (call == Call::MakeDirectory && name == "l100")
-      ScriptedFileSystem::waitFor([&files] { return files.calls(Call::Create, "z") > 0; });
-    if (call == Call::Create && name == "z")
+  files.script = [&](const std::string& call, const std::string& name) {
+    if (call == "makeDirectory" && name == "l100")
+      ScriptedFileSystem::waitFor([&files] { return files.calls("createFile", "z") > 0; });
+    if (call == "createFile" && name == "z")
       ScriptedFileSystem::waitFor([&output, &expected] {
         return output.text().find(expected.substr(0, expected.find('\n'))) != std::string::npos;
       });
-    if (call == Call::OpenDirectory && name == "l100" && files.calls(call, name) == 2)
-      ScriptedFileSystem::waitFor([&files] { return files.calls(Call::Write, "z") > 0; });
-    if (call == Call::Write && name == "z")
+    if (call == "openDirectory" && name == "l100" && files.calls(call, name) == 2)
+      ScriptedFileSystem::waitFor([&files] { return files.calls("write", "z") > 0; });
+    if (call == "write" && name == "z")
       ScriptedFileSystem::waitFor([&files] { return files.ranShort(); });
     return FsStatus::Ok;
   };
@@ -357,10 +360,10 @@ TEST(CopyScheduler, AFileWhoseTurnComesAsItFindsItsNameTakenReplacesTheOldOne) {
     ScriptedFileSystem files;
     files.folding = Folding::Never;
     // "b" is tried ahead while "a" is copied, and finds its name taken once "a" is done.
-    files.script = [&files, &output](Call call, const std::string& name) {
-      if (call == Call::Write && name == "a")
-        ScriptedFileSystem::waitFor([&files] { return files.calls(Call::Create, "b") > 0; });
-      if (call == Call::Create && name == "b")
+    files.script = [&files, &output](const std::string& call, const std::string& name) {
+      if (call == "write" && name == "a")
+        ScriptedFileSystem::waitFor([&files] { return files.calls("createFile", "b") > 0; });
+      if (call == "createFile" && name == "b")
         ScriptedFileSystem::waitFor(
             [&output] { return output.text().find(okLine("tolvex/a", 5)) != std::string::npos; });
       return FsStatus::Ok;
@@ -386,9 +389,9 @@ TEST(CopyScheduler, AFullDiskNeverLeavesMoreMarksThanTheFileHolds) {
     ScriptedFileSystem files;
     // Full from the second write of "big" on, until something is removed.
     std::atomic<bool> removed{false};
-    files.script = [&files, &removed](Call call, const std::string& name) {
-      removed = removed || call == Call::RemoveFile || call == Call::RemoveDirectory;
-      bool full = call == Call::Write && name == "big" && files.calls(call, name) > 1 && !removed;
+    files.script = [&files, &removed](const std::string& call, const std::string& name) {
+      removed = removed || call == "removeFile" || call == "removeDirectory";
+      bool full = call == "write" && name == "big" && files.calls(call, name) > 1 && !removed;
       return full ? FsStatus::NoSpace : FsStatus::Ok;
     };
     Outcome run = extract(builder, round % 2 + 1, files);

@@ -353,8 +353,8 @@ TEST_F(ExtractFileTest, MarksCountWhatTheFileHoldsWhenItRefusesBytes) {
 // some file systems.
 TEST_F(ExtractFileTest, FailedCloseFailsEntry) {
   ScriptedFileSystem files;
-  files.script = [](ScriptedFileSystem::Call call, const std::string&) {
-    return call == ScriptedFileSystem::Call::Close ? FsStatus::Failed : FsStatus::Ok;
+  files.script = [](const std::string& call, const std::string&) {
+    return call == "close" ? FsStatus::Failed : FsStatus::Ok;
   };
   MemoryByteSource source(archiveFromHeader("{}", pattern(3000)));
   const uint32_t size = 3000;
