@@ -81,6 +81,7 @@ class ScriptedFileSystem final : public FileSystem {
     FsStatus status = before("makeDirectory", known.second);
     if (status != FsStatus::Ok) return status;
     status = noted(real_.makeDirectory(parent, known.second));
+    std::lock_guard<std::mutex> lock(mutex_);
     if (status == FsStatus::Ok) held(known) = 0;
     return status;
   }
