@@ -34,8 +34,8 @@ struct FaultRun {
 };
 
 // Processes the scenario's archives one after the other, as the driver does, in a fresh
-// directory, with `fault`.
-void runScenario(const FaultScenario& scenario, bool twoThreads, FaultRun& run) {
+// directory, with `threads` copying threads and the fault of `run`.
+void runScenario(const FaultScenario& scenario, int threads, FaultRun& run) {
   TempDir dir;
   RunRecord record = prepareRun(scenario);
   ScriptedFileSystem files;
@@ -49,7 +49,7 @@ void runScenario(const FaultScenario& scenario, bool twoThreads, FaultRun& run) 
       FileByteSource ahead(archive);
       FaultyByteSource faultySource(source, run.counter);
       FaultyByteSource faultyAhead(ahead, run.counter);
-      processArchive(faultySource, twoThreads ? &faultyAhead : nullptr, files);
+      processArchive(faultySource, threads > 1 ? &faultyAhead : nullptr, files);
     }
     record.output = output.text();
   }
@@ -88,10 +88,10 @@ class PlatformFaults : public ::testing::TestWithParam<size_t> {};
 
 TEST_P(PlatformFaults, KeepEveryPromise) {
   const FaultScenario& scenario = faultScenarios()[GetParam()];
-  for (bool twoThreads : {false, true}) {
-    SCOPED_TRACE(twoThreads ? "two threads" : "one thread");
+  for (int threads : {1, 2}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
     FaultRun clean{Fault()};
-    runScenario(scenario, twoThreads, clean);
+    runScenario(scenario, threads, clean);
     ASSERT_EQ("", clean.faults);
     const std::map<std::string, uint64_t> calls = clean.counter.counts();
     const auto every = [](uint64_t count) {
@@ -104,7 +104,7 @@ TEST_P(PlatformFaults, KeepEveryPromise) {
     int findings = 0;
     for (const Fault& fault : faults) {
       FaultRun run(fault);
-      runScenario(scenario, twoThreads, run);
+      runScenario(scenario, threads, run);
       if (!run.faults.empty() && ++findings <= 5)
         ADD_FAILURE() << scenario.name << ", failing " << fault.describe() << ":\n" << run.faults;
     }
