@@ -76,6 +76,11 @@ bool writeArchiveWithLargeFile(const std::string& path, const std::string& first
   return !error;
 }
 
+std::string okLine(const std::string& path, uint64_t size) {
+  return "Extracting " + path + " (" + std::to_string(size) + ") " +
+         std::string((size + 1023) / 1024, '.') + " OK\n";
+}
+
 std::string jsonQuoted(const std::string& bytes) {
   std::string quoted = "\"";
   for (char byte : bytes) {
@@ -181,7 +186,22 @@ bool writeData(const Node& directory, const Sink& sink) {
   return true;
 }
 
+template <class Node, class Entry>
+void appendEntries(const Node& directory, const std::string& path, std::vector<Entry>& entries) {
+  for (const auto& [key, node] : directory.children) {
+    const std::string entryPath = path + "/" + key;
+    entries.push_back({entryPath, !node.isFile, node.contents, node.size});
+    if (!node.isFile) appendEntries(node, entryPath, entries);
+  }
+}
+
 }  // namespace
+
+std::vector<ArchiveBuilder::Entry> ArchiveBuilder::entries(const std::string& root) const {
+  std::vector<Entry> all;
+  appendEntries(root_, root, all);
+  return all;
+}
 
 std::string ArchiveBuilder::headerText() const {
   uint64_t offset = 0;

@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "json/json_value.h"
 
@@ -32,6 +33,9 @@ std::string archiveFromHeader(const std::string& headerText, const std::string& 
 bool writeArchiveWithLargeFile(const std::string& path, const std::string& first, uint64_t size,
                                int count);
 
+// The progress line of a file of `size` bytes at `path` that was copied whole.
+std::string okLine(const std::string& path, uint64_t size);
+
 // `bytes` as a JSON string literal: quotation mark, backslash and control bytes escaped,
 // every other byte as it is.
 std::string jsonQuoted(const std::string& bytes);
@@ -49,6 +53,16 @@ class ArchiveBuilder {
   // Adds every directory and regular file below `directory` (other kinds are left out).
   // False when part of it cannot be read.
   bool addTree(const std::string& directory);
+
+  // An entry as extraction visits them (keys in ascending byte order, depth first, a
+  // directory before what it holds), its path from `root` on.
+  struct Entry {
+    std::string path;
+    bool isDirectory = false;
+    std::string contents;  // a file's, when it is held in memory
+    uint64_t size = 0;
+  };
+  std::vector<Entry> entries(const std::string& root = "tolvex") const;
 
   std::string headerText() const;
   // The header's "files" value as the JSON parser builds it from headerText(), held by

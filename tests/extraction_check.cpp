@@ -1,179 +1,145 @@
 #include "extraction_check.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstring>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
-#include "archive/extract_tree.h"
-#include "archive_builder.h"
 #include "disk_tree.h"
-#include "json/json_parser.h"
-#include "json/json_value.h"
-#include "test_files.h"
 
 namespace tolvex {
 namespace {
 
-constexpr uint64_t chunkSize = 1024;
+constexpr uint64_t pieceSize = 1024;
 
-uint32_t fieldAt(const std::string& bytes, size_t at) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + at);
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+// A path's keys below the root, in walk order as a sequence.
+std::vector<std::string> keysOf(const std::string& path) {
+  std::vector<std::string> keys;
+  size_t start = 0;
+  for (size_t slash; (slash = path.find('/', start)) != std::string::npos; start = slash + 1)
+    keys.push_back(path.substr(start, slash - start));
+  keys.push_back(path.substr(start));
+  return keys;
 }
 
-// The header text and data region start of `archive` as the format defines them, worked
-// out here on its own; false when the archive has no readable non-empty header.
-bool headerOf(const std::string& archive, std::string& text, uint64_t& dataBase) {
-  if (archive.size() < 16) return false;
-  uint64_t payloadSize = fieldAt(archive, 0), blockSize = fieldAt(archive, 4),
-           headerPayloadSize = fieldAt(archive, 8), textLength = fieldAt(archive, 12);
-  uint64_t padded = (textLength + 3) / 4 * 4;
-  if (payloadSize != 4 || headerPayloadSize != padded + 4 || blockSize != headerPayloadSize + 4 ||
-      blockSize + 8 > UINT32_MAX || textLength > archive.size() - 16 || textLength == 0)
-    return false;
-  text = archive.substr(16, textLength);
-  dataBase = blockSize + 8;
-  return true;
-}
-
-bool isFileEntry(const JsonValue& entry) {
-  const auto& object = static_cast<const JsonObject&>(entry);
-  return object.member("offset").kind == JsonKind::String &&
-         object.member("size").kind == JsonKind::Number;
-}
-
-class Checker {
- public:
-  Checker(const std::string& archive, uint64_t dataBase) : archive_(archive), dataBase_(dataBase) {}
-
-  // Checks the directory open as `directory` against the directory node `node`.
-  std::string directory(int directory, const std::string& path, const JsonObject& node) {
-    std::vector<std::string> names;
-    if (!listDirectory(directory, names)) return "cannot list " + path;
-    for (const std::string& name : names) {
-      std::string fault = entry(directory, path + "/" + name, name, node);
-      if (!fault.empty()) return fault;
-    }
-    return "";
+// The records of `output`: its lines, a name that holds a newline going on on the next.
+std::vector<std::string> recordsOf(const std::string& output, bool& ended) {
+  std::vector<std::string> records;
+  size_t start = 0;
+  for (size_t end; (end = output.find('\n', start)) != std::string::npos; start = end + 1) {
+    std::string text = output.substr(start, end - start);
+    if (records.empty() || text.compare(0, 11, "Extracting ") == 0 ||
+        text.compare(0, 7, "Error: ") == 0)
+      records.push_back(text);
+    else
+      records.back() += "\n" + text;
   }
-
- private:
-  std::string entry(int parent, const std::string& path, const std::string& name,
-                    const JsonObject& node) {
-    const JsonValue& value = node.member(name);
-    if (!isPlainComponent(name) || value.kind != JsonKind::Object)
-      return "not in the header: " + jsonQuoted(path);
-    struct stat status;
-    if (fstatat(parent, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
-      return "cannot stat " + jsonQuoted(path);
-    const auto& object = static_cast<const JsonObject&>(value);
-    if (isFileEntry(object)) {
-      if (!S_ISREG(status.st_mode)) return "not a regular file: " + jsonQuoted(path);
-      return file(parent, path, name, object);
-    }
-    const JsonValue& files = object.member("files");
-    if (files.kind != JsonKind::Object || !S_ISDIR(status.st_mode))
-      return "not a directory the header describes: " + jsonQuoted(path);
-    UniqueFd child(openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (child.get() < 0) return "cannot open " + jsonQuoted(path);
-    return directory(child.get(), path, static_cast<const JsonObject&>(files));
-  }
-
-  std::string file(int parent, const std::string& path, const std::string& name,
-                   const JsonObject& entry) {
-    std::string contents;
-    UniqueFd fd(openat(parent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (fd.get() < 0 || !readAll(fd.get(), contents)) return "cannot read " + jsonQuoted(path);
-    uint64_t count = countFromSize(entry.member("size"));
-    uint64_t offset = offsetFromText(entry.member("offset"));
-    uint64_t length = contents.size();
-    if (length > count)
-      return jsonQuoted(path) + " holds " + std::to_string(length) + " bytes of " +
-             std::to_string(count);
-    if (length != count && length % chunkSize != 0)
-      return jsonQuoted(path) + " holds a partial chunk: " + std::to_string(length) + " bytes";
-    if (length == 0) return "";
-    bool inside = offset <= UINT64_MAX - dataBase_ && dataBase_ + offset < archive_.size() &&
-                  length <= archive_.size() - (dataBase_ + offset);
-    if (!inside || std::memcmp(contents.data(), archive_.data() + dataBase_ + offset, length) != 0)
-      return jsonQuoted(path) + " holds bytes other than the archive's at its offset";
-    return "";
-  }
-
-  static bool readAll(int fd, std::string& contents) {
-    char buffer[65536];
-    for (;;) {
-      ssize_t got = ::read(fd, buffer, sizeof buffer);
-      if (got < 0) return false;
-      if (got == 0) return true;
-      contents.append(buffer, static_cast<size_t>(got));
-    }
-  }
-
-  const std::string& archive_;
-  uint64_t dataBase_;
-};
-
-void walk(const std::string& archive, uint64_t dataBase, const std::string& path,
-          const JsonObject& node, std::vector<WalkEntry>& entries) {
-  for (uint32_t i = 0; i < node.memberCount(); ++i) {
-    const JsonValue& value = node.memberValue(i);
-    if (value.kind != JsonKind::Object) continue;
-    const auto& object = static_cast<const JsonObject&>(value);
-    const std::string key(node.memberKey(i));
-    WalkEntry entry;
-    entry.path = path + "/" + key;
-    entry.isPlain = isPlainComponent(key);
-    if (isFileEntry(object)) {
-      entry.count = countFromSize(object.member("size"));
-      uint64_t offset = offsetFromText(object.member("offset"));
-      if (offset <= UINT64_MAX - dataBase && dataBase + offset < archive.size())
-        entry.bytes = archive.substr(dataBase + offset, entry.count);
-      entries.push_back(entry);
-      continue;
-    }
-    const JsonValue& files = object.member("files");
-    if (files.kind != JsonKind::Object) continue;
-    entry.isDirectory = true;
-    entries.push_back(entry);
-    walk(archive, dataBase, entry.path, static_cast<const JsonObject&>(files), entries);
-  }
+  ended = start == output.size();
+  return records;
 }
 
 }  // namespace
 
-bool walkArchive(const std::string& archive, std::vector<WalkEntry>& entries) {
-  entries.clear();
-  std::string text;
-  uint64_t dataBase = 0;
-  JsonDocument document;
-  if (!headerOf(archive, text, dataBase) || !parseDocument(text, document) ||
-      document.member("files").kind != JsonKind::Object)
+bool parsePrintedLine(const std::string& text, PrintedLine& line) {
+  const std::string start = "Extracting ";
+  if (text.compare(0, start.size(), start) != 0) return false;
+  const std::string notMade = " o NG";
+  if (text.size() >= start.size() + notMade.size() &&
+      text.compare(text.size() - notMade.size(), notMade.size(), notMade) == 0) {
+    line.path = text.substr(start.size(), text.size() - notMade.size() - start.size());
+    return true;
+  }
+  // The count is the last parenthesis: what follows it holds none.
+  size_t open = text.rfind(" (");
+  size_t close = text.find(") ", open == std::string::npos ? 0 : open);
+  if (open == std::string::npos || open < start.size() || close == std::string::npos ||
+      close == open + 2 || text.size() < close + 5)
     return false;
-  walk(archive, dataBase, "tolvex", static_cast<const JsonObject&>(document.member("files")),
-       entries);
-  return true;
+  for (size_t i = open + 2; i < close; ++i)
+    if (text[i] < '0' || text[i] > '9') return false;
+  line.path = text.substr(start.size(), open - start.size());
+  line.madeFile = true;
+  line.count = std::strtoull(text.c_str() + open + 2, nullptr, 10);
+  size_t at = close + 2;
+  while (at < text.size() && text[at] == '.')
+    ++at;
+  line.marks = at - close - 2;
+  if (at < text.size() && (text[at] == '>' || text[at] == '<')) line.stop = text[at++];
+  line.ok = text.compare(at, std::string::npos, " OK") == 0 && line.stop == '\0';
+  return line.ok || text.compare(at, std::string::npos, " NG") == 0;
 }
 
-std::string checkExtraction(const std::string& archive, const std::string& root) {
-  struct stat status;
-  bool rootExists = lstat(root.c_str(), &status) == 0;
-  std::string text;
-  uint64_t dataBase = 0;
-  JsonDocument document;
-  if (!headerOf(archive, text, dataBase) || !parseDocument(text, document) ||
-      document.member("files").kind != JsonKind::Object)
-    return rootExists ? "the archive describes no tree, yet " + root + " exists" : "";
-  if (!rootExists || !S_ISDIR(status.st_mode)) return root + " is not a directory";
-  UniqueFd directory(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (directory.get() < 0) return "cannot open " + root;
-  Checker checker(archive, dataBase);
-  return checker.directory(directory.get(), root,
-                           static_cast<const JsonObject&>(document.member("files")));
+std::string claimOf(const PrintedLine& line, uint64_t held) {
+  const bool all = held == line.count;
+  const uint64_t marks = all ? (held + pieceSize - 1) / pieceSize : held / pieceSize;
+  if ((line.ok && !all) || held > line.count || line.marks != marks)
+    return " holds " + std::to_string(held) + " bytes, not what its line claims";
+  if (line.stop == '>' && !all && held % pieceSize != 0)
+    return " holds part of a piece after the archive ran short";
+  return "";
+}
+
+std::string checkExtraction(const std::string& archive, const std::string& output,
+                            const std::string& root) {
+  TreeSnapshot tree;
+  bool rootExists = true;
+  for (const auto& [path, what] : snapshotTree(root)) {
+    if (path == "*")
+      rootExists = false;  // missing
+    else
+      tree[root + "/" + path] = what;
+  }
+  if (output == "Error: Header malformed.\n")
+    return rootExists ? "a malformed header, yet " + root + " exists" : "";
+  // The data region starts after the header block, whose size the prefix's second field
+  // holds.
+  std::string data;
+  if (archive.size() >= 8) {
+    const auto* field = reinterpret_cast<const unsigned char*>(archive.data() + 4);
+    uint64_t base = 8 + (uint64_t(field[0]) | uint64_t(field[1]) << 8 | uint64_t(field[2]) << 16 |
+                         uint64_t(field[3]) << 24);
+    if (base < archive.size()) data = archive.substr(base);
+  }
+
+  bool ended = false;
+  std::vector<PrintedLine> lines;
+  bool failed = false;
+  for (const std::string& text : recordsOf(output, ended)) {
+    if (failed) return "a line after the failure line: " + text;
+    failed = text == "Error: Extraction failed.";
+    if (failed) continue;
+    PrintedLine line;
+    if (!parsePrintedLine(text, line)) return "a malformed line: " + text;
+    if (!lines.empty() && !lines.back().ok) return "a line after a failed one: " + text;
+    if (line.madeFile && !lines.empty() && !(keysOf(lines.back().path) < keysOf(line.path)))
+      return "out of walk order: " + line.path;
+    lines.push_back(line);
+  }
+  if (!ended) return "an unended line";
+  if (!lines.empty() && !lines.back().ok && !failed) return "no failure line after a failed file";
+
+  for (const PrintedLine& line : lines) {
+    if (!line.madeFile) continue;
+    auto found = tree.find(line.path);
+    if (found == tree.end() || found->second.compare(0, 5, "file:") != 0)
+      return "no file for " + line.path;
+    const std::string contents = found->second.substr(5);
+    std::string fault = claimOf(line, contents.size());
+    if (!fault.empty()) return line.path + fault;
+    if (!contents.empty() && data.find(contents) == std::string::npos)
+      return line.path + " holds bytes that are not the archive's";
+    tree.erase(found);
+  }
+  // What is left has no line: directories only, none after a failed file, as everything
+  // made ahead of it is taken back.
+  const PrintedLine* failedFile =
+      !lines.empty() && lines.back().madeFile && !lines.back().ok ? &lines.back() : nullptr;
+  for (const auto& [path, what] : tree) {
+    if (what != "dir") return path + " has no line, and is " + what.substr(0, 40);
+    if (failedFile != nullptr && keysOf(failedFile->path) < keysOf(path))
+      return path + " is left after the failed " + failedFile->path;
+  }
+  return "";
 }
 
 }  // namespace tolvex

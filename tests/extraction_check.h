@@ -3,39 +3,45 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace tolvex {
 
-// One entry of an archive's tree, as extraction visits it: keys in ascending byte order,
-// depth first, a directory before what it holds.
-struct WalkEntry {
-  std::string path;  // from the output root on: "tolvex/a/b"
-  bool isDirectory = false;
-  bool isPlain = true;  // its key is one plain path component
-  uint32_t count = 0;   // a file's size
-  std::string bytes;    // a file's bytes as the archive holds them (fewer when it runs short)
+// A progress line as printed: "Extracting <path> (<count>) <marks><stop> OK" or "... NG",
+// the stop '>' when the archive ran short, '<' when the disk refused bytes; or
+// "Extracting <path> o NG" when no file was made.
+struct PrintedLine {
+  std::string path;
+  bool madeFile = false;
+  uint64_t count = 0;
+  uint64_t marks = 0;
+  char stop = '\0';
+  bool ok = false;
 };
 
-// The entries of `archive` that make something (directories whose "files" member is an
-// object, file entries), in walk order. False when the archive describes no tree (its
-// prefix, its header or its "files" member is not one), so that nothing at all is made.
-bool walkArchive(const std::string& archive, std::vector<WalkEntry>& entries);
+// False when `text` is no progress line.
+bool parsePrintedLine(const std::string& text, PrintedLine& line);
 
-// Judges what extracting the archive `archive` (its bytes, whatever they are) left in the
-// output root `root`, a directory of the working directory that did not exist before. What
-// may be there follows from the archive alone:
-// - nothing at all when the prefix is broken, the header text is empty or cut short, the
-//   header does not parse, or its "files" member is not an object;
-// - otherwise the root directory, and below it only directories and regular files that
-//   the header describes, each under a plain key: a directory for a directory entry whose
-//   "files" member is an object, a file for a file entry;
-// - a file holds a prefix of the entry's bytes, exactly as the archive has them at the
-//   data region's start plus the entry's offset: all `count` bytes, or a whole number of
-//   1024-byte chunks when the copy stopped early; never more, never other bytes.
-// Anything may be missing (the walk stops at the first failed entry). Returns "" when all
-// holds, or a description of the first fault found.
-std::string checkExtraction(const std::string& archive, const std::string& root);
+// "" when a file that holds `held` bytes is what `line` claims: all of them for "OK", never
+// more than its count, one mark per piece of 1024 bytes it holds (the last, shorter piece
+// counting only when it holds every byte), whole pieces only when the archive ran short.
+std::string claimOf(const PrintedLine& line, uint64_t held);
+
+// Judges one extraction of the archive `archive`, whatever its bytes, by what holds for any
+// input, without reading its header: `output` is what it printed after the archive's name
+// line, and `root` the output root of the working directory, which did not exist before.
+// - "Error: Header malformed." alone leaves no output root;
+// - the progress lines are well formed, each path once and in walk order (keys in ascending
+//   byte order, depth first), and only the last may fail ("NG"), followed then by
+//   "Error: Extraction failed.", as it may follow a last "OK";
+// - below the root there are only directories and regular files, and every file has a line
+//   that made it: "OK" for one that holds all the bytes its line counts, marks then ">" or
+//   "<" for one that holds fewer (one mark per whole piece of 1024 it holds, whole pieces
+//   only when the archive ran short); "o NG" makes none. Its bytes are bytes of the
+//   archive's data region, in the order they stand there;
+// - after a failed file nothing made is left that comes after it in walk order.
+// Returns "" when all holds, or a description of the first fault found.
+std::string checkExtraction(const std::string& archive, const std::string& output,
+                            const std::string& root);
 
 }  // namespace tolvex
 

@@ -9,6 +9,7 @@
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 
@@ -75,55 +76,6 @@ const std::map<std::string, std::vector<int>>& errorsByKind() {
   return errors;
 }
 
-struct Scenario {
-  const char* name;
-  // Each argument's file name and bytes; the name "/dev/stdin" gives the bytes through a pipe.
-  std::vector<std::pair<std::string, std::string>> archives;
-  bool terminal = false;
-  // Prepares the working directory before the run.
-  std::function<void()> setUp = [] {};
-};
-
-const std::vector<Scenario>& scenarios() {
-  static const std::vector<Scenario> all = [] {
-    std::vector<Scenario> list;
-    list.push_back({"no arguments", {}});
-    Scenario usage{"no arguments, on a terminal", {}};
-    usage.terminal = true;
-    list.push_back(usage);
-    list.push_back({"a fresh output directory", {{"mixed.asar", mixedArchive()}}});
-    Scenario existing{"over a tree that holds every file", {{"mixed.asar", mixedArchive()}}};
-    existing.setUp = fillOutputDirectory;
-    list.push_back(existing);
-    list.push_back({"the first archive from a pipe",
-                    {{"/dev/stdin", mixedArchive()}, {"second.asar", secondArchive()}}});
-    list.push_back(
-        {"two archives", {{"mixed.asar", mixedArchive()}, {"second.asar", secondArchive()}}});
-    Scenario terminal{"on a terminal",
-                      {{"mixed.asar", mixedArchive()}, {"second.asar", secondArchive()}}};
-    terminal.terminal = true;
-    list.push_back(terminal);
-    return list;
-  }();
-  return all;
-}
-
-// One fault: the call of `kind` to fail, from which occurrence, and how.
-struct Fault {
-  std::string kind;
-  uint64_t occurrence = 0;
-  bool fromThereOn = false;
-  std::string fileName;  // only that file's writes
-  int error = 0;
-
-  std::string describe() const {
-    std::string text = kind + " #" + std::to_string(occurrence);
-    if (fromThereOn) text += " and on";
-    if (!fileName.empty()) text += " of " + fileName;
-    return text + " (errno " + std::to_string(error) + ")";
-  }
-};
-
 // What the shim counted in one run: calls by kind, and the calls it made fail.
 struct Counts {
   std::map<std::string, uint64_t> calls;
@@ -151,39 +103,30 @@ struct CampaignRun {
   Counts counts;
 };
 
-// Runs `scenario` with `fault` (none when its kind is empty) in a fresh directory.
-CampaignRun runScenario(const Scenario& scenario, const Fault& fault) {
+// Runs `scenario` with `fault` (none when its call is empty) in a fresh directory.
+CampaignRun runScenario(const FaultScenario& scenario, const Fault& fault) {
   TempDir dir;
+  const std::set<std::string> notTheRun = {"calls"};
+  RunRecord record = prepareRun(scenario, notTheRun);
+  record.start = banner;
   RunOptions options;
   options.terminal = scenario.terminal;
   options.timeoutSeconds = 30;
-  RunRecord record;
-  record.start = banner;
-  for (const auto& [name, bytes] : scenario.archives) {
+  for (const auto& [name, builder] : scenario.archives) {
     options.arguments.push_back(name);
-    if (name == "/dev/stdin") {
-      options.inputFromPipe = true;
-      options.input = bytes;
-      record.arguments.push_back({"stdin", bytes});
-    } else {
-      writeFile(name, bytes);
-      record.arguments.push_back({name, bytes});
-    }
+    options.inputFromPipe = options.inputFromPipe || name == "/dev/stdin";
+    if (name == "/dev/stdin") options.input = builder->build();
   }
-  scenario.setUp();
   const std::string counted = dir / "calls";
   options.environment = {"LD_PRELOAD=" + std::string(TOLVEX_FAULT_SHIM),
                          "TOLVEX_FAULT_RECORD=" + counted};
-  if (!fault.kind.empty()) {
-    options.environment.push_back("TOLVEX_FAULT=" + fault.kind + ":" +
+  if (!fault.call.empty()) {
+    options.environment.push_back("TOLVEX_FAULT=" + fault.call + ":" +
                                   std::to_string(fault.occurrence) +
                                   (fault.fromThereOn ? ":from" : ":once"));
     options.environment.push_back("TOLVEX_FAULT_ERRNO=" + std::to_string(fault.error));
-    if (!fault.fileName.empty())
-      options.environment.push_back("TOLVEX_FAULT_NAME=" + fault.fileName);
+    if (!fault.file.empty()) options.environment.push_back("TOLVEX_FAULT_NAME=" + fault.file);
   }
-  const std::set<std::string> notTheRun = {"calls"};
-  record.before = snapshotTree(".", notTheRun);
   Outcome outcome = runProgram(options);
   record.after = snapshotTree(".", notTheRun);
   record.output = outcome.output;
@@ -200,7 +143,7 @@ CampaignRun runScenario(const Scenario& scenario, const Fault& fault) {
 }
 
 // The occurrences of a kind called `count` times that the campaign fails.
-std::vector<uint64_t> occurrences(uint64_t count, std::mt19937& random) {
+std::vector<uint64_t> sampledOccurrences(uint64_t count, std::mt19937& random) {
   std::vector<uint64_t> chosen;
   if (fullCampaign() || count <= firstOccurrences + lastOccurrences + drawnOccurrences) {
     for (uint64_t n = 1; n <= count; ++n)
@@ -219,33 +162,6 @@ std::vector<uint64_t> occurrences(uint64_t count, std::mt19937& random) {
   return chosen;
 }
 
-// The faults of a scenario whose run without faults made the calls `calls`.
-std::vector<Fault> faultsFor(const Scenario& scenario, const Counts& calls) {
-  std::vector<Fault> faults;
-  std::mt19937 random(campaignSeed);
-  for (const auto& [kind, count] : calls.calls) {
-    auto errors = errorsByKind().find(kind);
-    if (errors == errorsByKind().end()) continue;
-    for (uint64_t n : occurrences(count, random)) {
-      const std::vector<int>& codes = errors->second;
-      faults.push_back({kind, n, false, "", codes[n % codes.size()]});
-      // A disk that stays full from there on.
-      if (kind == "write") faults.push_back({kind, n, true, "", ENOSPC});
-    }
-  }
-  // One file's writes: the first fails, or every one from the first or second on.
-  std::set<std::string> names;
-  for (const auto& [name, bytes] : scenario.archives)
-    for (const std::string& file : fileNames(bytes))
-      names.insert(file);
-  for (const std::string& name : names) {
-    faults.push_back({"write", 1, false, name, EIO});
-    faults.push_back({"write", 1, true, name, ENOSPC});
-    faults.push_back({"write", 2, true, name, ENOSPC});
-  }
-  return faults;
-}
-
 struct Totals {
   uint64_t runs = 0;
   uint64_t failedCalls = 0;
@@ -261,12 +177,15 @@ Totals& totals() {
 class FaultCampaign : public ::testing::TestWithParam<size_t> {};
 
 TEST_P(FaultCampaign, KeepsEveryPromiseWhenAnyCallFails) {
-  const Scenario& scenario = scenarios()[GetParam()];
+  const FaultScenario& scenario = faultScenarios()[GetParam()];
   CampaignRun clean = runScenario(scenario, Fault());
   ASSERT_EQ("", clean.faults);
   ASSERT_FALSE(clean.counts.calls.empty()) << "the shim counted nothing: was it loaded?";
   int findings = 0;
-  std::vector<Fault> faults = faultsFor(scenario, clean.counts);
+  std::mt19937 random(campaignSeed);
+  std::vector<Fault> faults = faultList(
+      scenario, clean.counts.calls, errorsByKind(),
+      [&random](uint64_t count) { return sampledOccurrences(count, random); }, false);
   for (const Fault& fault : faults) {
     CampaignRun run = runScenario(scenario, fault);
     ++totals().runs;
@@ -285,13 +204,28 @@ TEST_P(FaultCampaign, KeepsEveryPromiseWhenAnyCallFails) {
   EXPECT_EQ(0, findings) << "of " << faults.size() << " runs";
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, FaultCampaign, ::testing::Range<size_t>(0, scenarios().size()),
+INSTANTIATE_TEST_SUITE_P(Scenarios, FaultCampaign,
+                         ::testing::Range<size_t>(0, faultScenarios().size()),
                          [](const ::testing::TestParamInfo<size_t>& info) {
-                           std::string name = scenarios()[info.param].name;
-                           for (char& c : name)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return name;
+                           return faultScenarios()[info.param].testName();
                          });
+
+// An interrupt that comes just before a FIFO is opened, whose open then waits for a writer
+// that never comes, ends the program all the same: a reminder cuts the wait short. Without
+// one the program waited forever.
+TEST(Interrupts, OneJustBeforeAFifoIsOpenedEndsTheProgram) {
+  TempDir dir;
+  ASSERT_EQ(0, mkfifo("fifo", 0600));
+  RunOptions options;
+  options.arguments = {"fifo"};
+  options.environment = {"LD_PRELOAD=" + std::string(TOLVEX_FAULT_SHIM),
+                         "TOLVEX_INTERRUPT_AT=fifo"};
+  options.timeoutSeconds = 5;
+  Outcome run = runProgram(options);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(SIGINT, run.signal);
+  EXPECT_EQ(banner + "fifo\n", run.output);
+}
 
 // Every function of the C library that the program imports, as its dynamic symbol table
 // lists them.

@@ -9,6 +9,8 @@
 //   TOLVEX_FAULT_NAME=name      counts and fails only the writes to the file created under
 //                               `name` (a path component)
 //   TOLVEX_FAULT_ERRNO=number   the error the failed call reports
+//   TOLVEX_INTERRUPT_AT=name    raises SIGINT just before opening a path whose last
+//                               component is `name`, as a user's Ctrl-C may come
 //
 // Kinds: "open" and "create" (open and openat, without and with O_CREAT), "mkdir", "read"
 // (read and pread), "write" (to anything but standard output), "write-stdout", "close",
@@ -92,6 +94,7 @@ Plan plan;
 std::atomic<int> namedFile{-1};  // the descriptor of the file TOLVEX_FAULT_NAME names
 std::atomic<uint64_t> namedWrites{0};
 char recordPath[4096];
+char interruptAt[256];
 
 // True when this call of `kind` must fail; errno is then set.
 bool fails(Kind kind, int fd = -1) {
@@ -137,6 +140,8 @@ __attribute__((constructor)) void setUp() {
   if (const char* name = getenv("TOLVEX_FAULT_NAME"))
     snprintf(plan.name, sizeof plan.name, "%s", name);
   if (const char* error = getenv("TOLVEX_FAULT_ERRNO")) plan.error = atoi(error);
+  if (const char* name = getenv("TOLVEX_INTERRUPT_AT"))
+    snprintf(interruptAt, sizeof interruptAt, "%s", name);
   if (const char* fault = getenv("TOLVEX_FAULT")) {
     const char* colon = strchr(fault, ':');
     if (colon != nullptr) {
@@ -188,6 +193,7 @@ const char* lastComponent(const char* path) {
 }
 
 int openedAt(const char* symbol, int directory, const char* path, int flags, mode_t mode) {
+  if (interruptAt[0] != '\0' && strcmp(lastComponent(path), interruptAt) == 0) raise(SIGINT);
   if (fails(createsFile(flags) ? Create : Open)) return -1;
   static const auto openAt = real<int (*)(int, const char*, int, ...)>("openat");
   (void)symbol;

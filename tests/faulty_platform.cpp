@@ -1,115 +1,41 @@
 #include "faulty_platform.h"
 
-#include <algorithm>
+#include <errno.h>
 
 namespace tolvex {
 
-const char* callName(PlatformCall call) {
-  static const char* const names[platformCallCount] = {
-      "openRoot",   "makeDirectory",   "openDirectory", "identify", "createFile", "kindOf",
-      "removeFile", "removeDirectory", "write",         "close",    "read",       "view"};
-  return names[static_cast<int>(call)];
-}
-
-std::string PlatformFault::describe() const {
-  static const char* const statuses[] = {"Ok", "Exists", "NoDescriptors", "NoSpace", "Failed"};
-  std::string text = std::string(callName(call)) + " #" + std::to_string(occurrence);
-  if (fromThereOn) text += " and on";
-  if (!name.empty()) text += " of " + name;
-  return text + " (" + statuses[static_cast<int>(status)] + ")";
-}
-
-bool FaultCounter::fails(PlatformCall call, const std::string& file) {
-  uint64_t n = ++counts_[static_cast<int>(call)];
+bool FaultCounter::fails(const std::string& call, const std::string& file) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  uint64_t n = ++counts_[call];
   if (fault_.occurrence == 0 || fault_.call != call) return false;
-  if (!fault_.name.empty()) {
-    if (file != fault_.name) return false;
+  if (!fault_.file.empty()) {
+    if (file != fault_.file) return false;
     n = ++namedWrites_;
   }
-  if (fault_.fromThereOn ? n < fault_.occurrence : n != fault_.occurrence) return false;
-  ++failed_;
-  return true;
+  return fault_.fromThereOn ? n >= fault_.occurrence : n == fault_.occurrence;
 }
 
-FsStatus FaultyFileSystem::failure(std::initializer_list<FsStatus> possible) const {
-  FsStatus wanted = counter_.fault().status;
-  return std::find(possible.begin(), possible.end(), wanted) != possible.end() ? wanted
-                                                                               : FsStatus::Failed;
-}
-
-FsStatus FaultyFileSystem::openRoot(const std::string& path, Handle& root, DirectoryId& id) {
-  if (counter_.fails(PlatformCall::OpenRoot)) return failure({FsStatus::NoDescriptors});
-  return real_.openRoot(path, root, id);
-}
-
-FsStatus FaultyFileSystem::makeDirectory(const Handle& parent, const std::string& name) {
-  if (counter_.fails(PlatformCall::MakeDirectory)) return failure({FsStatus::NoSpace});
-  return real_.makeDirectory(parent, name);
-}
-
-FsStatus FaultyFileSystem::openDirectory(const Handle& parent, const std::string& name,
-                                         Handle& directory, DirectoryId* id) {
-  if (counter_.fails(PlatformCall::OpenDirectory)) return failure({FsStatus::NoDescriptors});
-  return real_.openDirectory(parent, name, directory, id);
-}
-
-bool FaultyFileSystem::identify(const Handle& directory, DirectoryId& id) {
-  return !counter_.fails(PlatformCall::Identify) && real_.identify(directory, id);
-}
-
-FsStatus FaultyFileSystem::createFile(const Handle& parent, const std::string& name, Handle& file) {
-  if (counter_.fails(PlatformCall::CreateFile))
-    return failure({FsStatus::NoDescriptors, FsStatus::NoSpace});
-  FsStatus status = real_.createFile(parent, name, file);
-  if (status == FsStatus::Ok) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    names_[file.value()] = name;
-  }
-  return status;
-}
-
-NodeKind FaultyFileSystem::kindOf(const Handle& parent, const std::string& name) {
-  if (counter_.fails(PlatformCall::KindOf)) return NodeKind::Other;
-  return real_.kindOf(parent, name);
-}
-
-bool FaultyFileSystem::removeFile(const Handle& parent, const std::string& name) {
-  return !counter_.fails(PlatformCall::RemoveFile) && real_.removeFile(parent, name);
-}
-
-bool FaultyFileSystem::removeDirectory(const Handle& parent, const std::string& name) {
-  return !counter_.fails(PlatformCall::RemoveDirectory) && real_.removeDirectory(parent, name);
-}
-
-FsStatus FaultyFileSystem::write(const Handle& file, const char* bytes, size_t count,
-                                 size_t& written) {
-  std::string name;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto found = names_.find(file.value());
-    if (found != names_.end()) name = found->second;
-  }
-  if (!counter_.fails(PlatformCall::Write, name)) return real_.write(file, bytes, count, written);
-  FsStatus taken = real_.write(file, bytes, count / 2, written);
-  return taken != FsStatus::Ok ? taken : failure({FsStatus::NoSpace});
-}
-
-bool FaultyFileSystem::close(Handle& file) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    names_.erase(file.value());
-  }
-  bool fails = counter_.fails(PlatformCall::Close);
-  return real_.close(file) && !fails;
+void failAsCounted(ScriptedFileSystem& files, FaultCounter& counter) {
+  files.script = [&counter](const std::string& call, const std::string& name) {
+    if (!counter.fails(call, call == "write" ? name : "")) return FsStatus::Ok;
+    const int error = counter.fault().error;
+    if ((error == ENOSPC || error == EDQUOT) &&
+        (call == "makeDirectory" || call == "createFile" || call == "write"))
+      return FsStatus::NoSpace;
+    if ((error == EMFILE || error == ENFILE) &&
+        (call == "openRoot" || call == "openDirectory" || call == "createFile"))
+      return FsStatus::NoDescriptors;
+    return FsStatus::Failed;
+  };
 }
 
 bool FaultyByteSource::read(char* buffer, uint32_t count, uint32_t& got) {
-  if (counter_.fails(PlatformCall::Read)) return false;
+  if (counter_.fails("read")) return false;
   return next_.read(buffer, count, got);
 }
 
 uint32_t FaultyByteSource::view(uint32_t count, const char*& data) {
-  bool fails = counter_.fails(PlatformCall::View);
+  bool fails = counter_.fails("view");
   uint32_t delivered = next_.view(count, data);
   return fails ? delivered / 2 : delivered;
 }

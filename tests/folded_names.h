@@ -12,65 +12,32 @@
 
 #include "archive_builder.h"
 #include "disk_tree.h"
-#include "forwarding_file_system.h"
 #include "json/json_value.h"
 #include "memory_extraction.h"
+#include "scripted_file_system.h"
 #include "temp_dir.h"
 
 namespace tolvex {
 
 // A file that keeps the thread copying it busy while the other goes on ahead: each write
-// to the file "0" takes a while (see SlowFirstFile).
+// to the file "0" takes a while (see slowFirstFile).
 const std::string slowContents(3000, 's');
 const std::string slowLine = "Extracting tolvex/0 (3000) ... OK\n";
 
-// Writes to the file "0" wait first, from none to five milliseconds, and so does the
-// making of every name that begins with a capital letter, from none to two: so that the
-// other thread goes on meanwhile, differently from one run to the next. With
-// `saysItFolds`, directories say they may fold names (whether or not they do), so that
-// the scheduler keeps the order of names in each directory.
-class SlowFirstFile final : public ForwardingFileSystem {
- public:
-  explicit SlowFirstFile(FileSystem& next = nativeFileSystem(), bool saysItFolds = false)
-      : ForwardingFileSystem(next), saysItFolds_(saysItFolds) {}
-
-  bool mayFoldNames(const Handle& directory) override {
-    return saysItFolds_ || real_.mayFoldNames(directory);
-  }
-  FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) override {
-    waitBefore(name);
-    FsStatus status = real_.createFile(parent, name, file);
-    if (status == FsStatus::Ok && name == "0") slowFile_ = file.value();
-    return status;
-  }
-  FsStatus makeDirectory(const Handle& parent, const std::string& name) override {
-    waitBefore(name);
-    return real_.makeDirectory(parent, name);
-  }
-  FsStatus write(const Handle& file, const char* bytes, size_t count, size_t& written) override {
-    if (file.value() == slowFile_)
-      std::this_thread::sleep_for(std::chrono::microseconds(500 * (waits() % 11)));
-    return real_.write(file, bytes, count, written);
-  }
-  bool close(Handle& file) override {
-    if (file.value() == slowFile_) slowFile_ = Handle::none;
-    return real_.close(file);
-  }
-
- private:
-  // Counts on from one file system to the next.
-  static int waits() {
-    static std::atomic<int> count{0};
-    return count++;
-  }
-  static void waitBefore(const std::string& name) {
-    if (!name.empty() && name[0] >= 'A' && name[0] <= 'Z')
-      std::this_thread::sleep_for(std::chrono::microseconds(200 * (waits() % 11)));
-  }
-
-  const bool saysItFolds_;
-  std::atomic<intptr_t> slowFile_{Handle::none};
-};
+// Writes to the file "0" pause first, from none to five milliseconds, and so does the making
+// of every name that begins with a capital letter, from none to two: so that the other thread
+// goes on meanwhile, differently from one run to the next.
+inline void slowFirstFile(ScriptedFileSystem& files) {
+  files.script = [](const std::string& call, const std::string& name) {
+    static std::atomic<int> pauses{0};  // counts on from one file system to the next
+    if (call == "write" && name == "0")
+      std::this_thread::sleep_for(std::chrono::microseconds(500 * (pauses++ % 11)));
+    if ((call == "createFile" || call == "makeDirectory") && !name.empty() && name[0] >= 'A' &&
+        name[0] <= 'Z')
+      std::this_thread::sleep_for(std::chrono::microseconds(200 * (pauses++ % 11)));
+    return FsStatus::Ok;
+  };
+}
 
 // Names that a file system which folds case takes for one, after the slow file "0": what
 // extracting one entry after the other prints and leaves there, a name keeping the
@@ -107,9 +74,9 @@ inline const std::vector<FoldedNamesCase>& foldedNamesCases() {
 }
 
 // Runs every folded-names case `rounds` times into ./tolvex of a fresh directory through
-// `files`, a file system that folds case: on one thread first, then on two, where the
+// `files`, a file system that folds case: on one thread first, then on `threads`, where the
 // outcome must not depend on which thread got where first.
-inline void expectFoldedNamesOneByOne(FileSystem& files, int rounds) {
+inline void expectFoldedNamesOneByOne(FileSystem& files, int rounds, int threads = 2) {
   for (const FoldedNamesCase& c : foldedNamesCases()) {
     SCOPED_TRACE(c.name);
     ArchiveBuilder builder;
@@ -123,7 +90,7 @@ inline void expectFoldedNamesOneByOne(FileSystem& files, int rounds) {
     const JsonValue& filesValue = builder.filesValue(document);
     for (int round = 0; round < rounds; ++round) {
       TempDir dir;
-      Extraction run = extractInMemory(archive, filesValue, round > 0 ? 2 : 1, files);
+      Extraction run = extractInMemory(archive, filesValue, round > 0 ? threads : 1, files);
       ASSERT_EQ(slowLine + c.output, run.output) << "round " << round;
       ASSERT_EQ(tree, snapshotTree("tolvex")) << "round " << round;
     }

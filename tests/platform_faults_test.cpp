@@ -1,12 +1,15 @@
 // The archive processing run in-process while one call of the platform layer after another
-// fails (FaultyFileSystem, FaultyByteSource): every occurrence of every call that a run
-// without faults makes, with each failure the call can report, on one thread and on two.
-// Runs in the sanitizer builds too, where a fault that corrupts memory or races shows. Each
-// run is judged by the README's promises (checkPromises).
+// fails (failAsCounted, FaultyByteSource): every occurrence of every call that a run
+// without faults makes, with each failure the call can report, on one thread and on two,
+// in the fault scenarios that need no more than the processing. Runs in the sanitizer builds
+// too, where a fault that corrupts memory or races shows. Each run is judged by the
+// README's promises (checkPromises).
+
+#include <errno.h>
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,57 +23,32 @@
 #include "platform/platform.h"
 #include "promise_check.h"
 #include "temp_dir.h"
-#include "test_files.h"
 
 namespace tolvex {
 namespace {
 
-struct Scenario {
-  const char* name;
-  std::vector<std::pair<std::string, std::string>> archives;  // file name, bytes
-  std::function<void()> setUp = [] {};
-};
-
-const std::vector<Scenario>& scenarios() {
-  static const std::vector<Scenario> all = [] {
-    std::vector<Scenario> list;
-    list.push_back({"fresh", {{"mixed.asar", mixedArchive()}}});
-    list.push_back(
-        {"over an existing tree", {{"mixed.asar", mixedArchive()}}, fillOutputDirectory});
-    list.push_back(
-        {"two archives", {{"mixed.asar", mixedArchive()}, {"second.asar", secondArchive()}}});
-    return list;
-  }();
-  return all;
-}
-
 struct FaultRun {
   std::string faults;
   FaultCounter counter;
-  explicit FaultRun(const PlatformFault& fault) : counter(fault) {}
+  explicit FaultRun(const Fault& fault) : counter(fault) {}
 };
 
 // Processes the scenario's archives one after the other, as the driver does, in a fresh
-// directory, with `fault`.
-void runScenario(const Scenario& scenario, bool twoThreads, FaultRun& run) {
+// directory, with `threads` copying threads and the fault of `run`.
+void runScenario(const FaultScenario& scenario, int threads, FaultRun& run) {
   TempDir dir;
-  RunRecord record;
-  for (const auto& [name, bytes] : scenario.archives) {
-    writeFile(name, bytes);
-    record.arguments.push_back({name, bytes});
-  }
-  scenario.setUp();
-  record.before = snapshotTree(".");
-  FaultyFileSystem files(run.counter);
+  RunRecord record = prepareRun(scenario);
+  ScriptedFileSystem files;
+  failAsCounted(files, run.counter);
   {
     OutputCapture output;
-    for (const auto& [name, bytes] : scenario.archives) {
+    for (const auto& [name, builder] : scenario.archives) {
       printLine(name);
       Handle archive = openForReading(name);
       FileByteSource source(archive);
       FaultyByteSource faultySource(source, run.counter);
       FaultySources copySources(archive, run.counter);
-      processArchive(faultySource, &copySources, files, twoThreads ? 2 : 1);
+      processArchive(faultySource, &copySources, files, threads);
     }
     record.output = output.text();
   }
@@ -79,49 +57,53 @@ void runScenario(const Scenario& scenario, bool twoThreads, FaultRun& run) {
   if (!run.faults.empty()) run.faults += "output:\n" + record.output;
 }
 
-// What each call reports when it fails: every failure it can tell apart.
-std::vector<FsStatus> failuresOf(PlatformCall call) {
-  switch (call) {
-    case PlatformCall::OpenRoot:
-    case PlatformCall::OpenDirectory:
-      return {FsStatus::NoDescriptors, FsStatus::Failed};
-    case PlatformCall::MakeDirectory:
-      return {FsStatus::NoSpace, FsStatus::Failed};
-    case PlatformCall::CreateFile:
-      return {FsStatus::NoDescriptors, FsStatus::NoSpace, FsStatus::Failed};
-    case PlatformCall::Write:
-      return {FsStatus::NoSpace, FsStatus::Failed};
-    default:
-      return {FsStatus::Failed};
-  }
+// The failures each call can tell apart, as errors of the system.
+const std::map<std::string, std::vector<int>>& errorsByCall() {
+  static const std::map<std::string, std::vector<int>> errors = {
+      {"openRoot", {EMFILE, EIO}},
+      {"openDirectory", {EMFILE, EIO}},
+      {"makeDirectory", {ENOSPC, EIO}},
+      {"createFile", {EMFILE, ENOSPC, EIO}},
+      {"write", {ENOSPC, EIO}},
+      {"identify", {EIO}},
+      {"kindOf", {EIO}},
+      {"removeFile", {EIO}},
+      {"removeDirectory", {EIO}},
+      {"close", {EIO}},
+      {"read", {EIO}},
+      {"view", {EIO}},
+  };
+  return errors;
+}
+
+std::vector<size_t> inProcessScenarios() {
+  std::vector<size_t> chosen;
+  for (size_t i = 0; i < faultScenarios().size(); ++i)
+    if (faultScenarios()[i].runsInProcess()) chosen.push_back(i);
+  return chosen;
 }
 
 class PlatformFaults : public ::testing::TestWithParam<size_t> {};
 
 TEST_P(PlatformFaults, KeepEveryPromise) {
-  const Scenario& scenario = scenarios()[GetParam()];
-  for (bool twoThreads : {false, true}) {
-    SCOPED_TRACE(twoThreads ? "two threads" : "one thread");
-    FaultRun clean{PlatformFault()};
-    runScenario(scenario, twoThreads, clean);
+  const FaultScenario& scenario = faultScenarios()[GetParam()];
+  for (int threads : {1, 2, 4}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    FaultRun clean{Fault()};
+    runScenario(scenario, threads, clean);
     ASSERT_EQ("", clean.faults);
-    std::vector<PlatformFault> faults;
-    for (int call = 0; call < platformCallCount; ++call) {
-      PlatformCall kind = static_cast<PlatformCall>(call);
-      for (uint64_t n = 1; n <= clean.counter.count(kind); ++n) {
-        for (FsStatus status : failuresOf(kind))
-          faults.push_back({kind, n, false, "", status});
-        if (kind == PlatformCall::Write) faults.push_back({kind, n, true, "", FsStatus::NoSpace});
-      }
-    }
-    for (const auto& [name, bytes] : scenario.archives)
-      for (const std::string& file : fileNames(bytes))
-        for (uint64_t n : {1, 2})
-          faults.push_back({PlatformCall::Write, n, true, file, FsStatus::NoSpace});
+    const std::map<std::string, uint64_t> calls = clean.counter.counts();
+    const auto every = [](uint64_t count) {
+      std::vector<uint64_t> all;
+      for (uint64_t n = 1; n <= count; ++n)
+        all.push_back(n);
+      return all;
+    };
+    std::vector<Fault> faults = faultList(scenario, calls, errorsByCall(), every, true);
     int findings = 0;
-    for (const PlatformFault& fault : faults) {
+    for (const Fault& fault : faults) {
       FaultRun run(fault);
-      runScenario(scenario, twoThreads, run);
+      runScenario(scenario, threads, run);
       if (!run.faults.empty() && ++findings <= 5)
         ADD_FAILURE() << scenario.name << ", failing " << fault.describe() << ":\n" << run.faults;
     }
@@ -129,12 +111,9 @@ TEST_P(PlatformFaults, KeepEveryPromise) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, PlatformFaults, ::testing::Range<size_t>(0, scenarios().size()),
+INSTANTIATE_TEST_SUITE_P(Scenarios, PlatformFaults, ::testing::ValuesIn(inProcessScenarios()),
                          [](const ::testing::TestParamInfo<size_t>& info) {
-                           std::string name = scenarios()[info.param].name;
-                           for (char& c : name)
-                             if (c == ' ') c = '_';
-                           return name;
+                           return faultScenarios()[info.param].testName();
                          });
 
 }  // namespace

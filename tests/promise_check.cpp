@@ -23,10 +23,6 @@ bool startsWith(const std::string& text, const std::string& start) {
   return text.compare(0, start.size(), start) == 0;
 }
 
-uint64_t marksFor(uint64_t held, uint64_t count) {
-  return held >= count ? (count + pieceSize - 1) / pieceSize : held / pieceSize;
-}
-
 std::vector<std::string> splitLines(const std::string& text, bool& ended) {
   std::vector<std::string> lines;
   size_t start = 0;
@@ -56,10 +52,11 @@ Expectation unchanged(const TreeSnapshot& before, const std::string& path) {
 // One archive's part of the output, judged line by line against its entries.
 class Section {
  public:
-  Section(const std::string& archive, std::map<std::string, Expectation>& files) : files_(files) {
-    hasTree_ = walkArchive(archive, entries_);
+  Section(const std::vector<ArchiveBuilder::Entry>& entries,
+          std::map<std::string, Expectation>& files)
+      : files_(files), entries_(entries) {
     for (size_t i = 0; i < entries_.size(); ++i)
-      if (!entries_[i].isDirectory || !entries_[i].isPlain) lineEntries_.push_back(i);
+      if (!entries_[i].isDirectory) lineEntries_.push_back(i);
   }
 
   // Judges `lines`; returns the faults and sets how far into the walk the run came.
@@ -99,7 +96,7 @@ class Section {
 
   // True when the directory `path` is one this archive may have made by its last line.
   bool mayHaveMade(const std::string& path) const {
-    if (path == outputRoot) return hasTree_ && (reached_ > 0 || lineEntries_.empty());
+    if (path == outputRoot) return reached_ > 0 || lineEntries_.empty();
     for (size_t i = 0; i < reached_; ++i)
       if (entries_[i].isDirectory && entries_[i].path == path) return true;
     return false;
@@ -107,19 +104,19 @@ class Section {
 
   // True when `path` is the output root or a directory of this archive's tree.
   bool hasDirectory(const std::string& path) const {
-    if (path == outputRoot) return hasTree_;
-    for (const WalkEntry& entry : entries_)
+    if (path == outputRoot) return true;
+    for (const ArchiveBuilder::Entry& entry : entries_)
       if (entry.isDirectory && entry.path == path) return true;
     return false;
   }
 
   // True when `contents` at `path` could be left by some extraction of this archive.
   bool couldHold(const std::string& path, const std::string& contents) const {
-    for (const WalkEntry& entry : entries_) {
-      if (entry.isDirectory || entry.path != path || !entry.isPlain) continue;
-      if (entry.bytes.compare(0, contents.size(), contents) == 0 &&
-          contents.size() <= entry.bytes.size() &&
-          (contents.size() == entry.count || contents.size() % pieceSize == 0))
+    for (const ArchiveBuilder::Entry& entry : entries_) {
+      if (entry.isDirectory || entry.path != path) continue;
+      if (entry.contents.compare(0, contents.size(), contents) == 0 &&
+          contents.size() <= entry.contents.size() &&
+          (contents.size() == entry.size || contents.size() % pieceSize == 0))
         return true;
     }
     return false;
@@ -127,48 +124,29 @@ class Section {
 
  private:
   // Checks one progress line and records what its file may hold.
-  std::string progressLine(const std::string& line, const WalkEntry& entry, bool& failed) {
-    const std::string head = "Extracting " + entry.path + " ";
-    if (!startsWith(line, head)) return "expected a line for " + entry.path + ": " + line + "\n";
-    std::string rest = line.substr(head.size());
-    Expectation before = current(entry.path);
-    if (rest == "o NG") {
-      failed = true;
+  std::string progressLine(const std::string& text, const ArchiveBuilder::Entry& entry,
+                           bool& failed) {
+    PrintedLine line;
+    if (!parsePrintedLine(text, line) || line.path != entry.path)
+      return "expected a line for " + entry.path + ": " + text + "\n";
+    failed = !line.ok;
+    if (!line.madeFile) {
+      const Expectation before = current(entry.path);
       files_[entry.path] = {
           [before](const std::string* now) { return now == nullptr || before.accepts(now); },
           "no new file (" + before.description + ")"};
       return "";
     }
-    if (!entry.isPlain) return "a refused name without \"o NG\": " + line + "\n";
-    const std::string size = "(" + std::to_string(entry.count) + ") ";
-    if (!startsWith(rest, size)) return "wrong size in: " + line + "\n";
-    rest = rest.substr(size.size());
-    uint64_t marks = 0;
-    while (marks < rest.size() && rest[marks] == '.')
-      ++marks;
-    std::string verdict = rest.substr(marks);
-    const uint64_t all = marksFor(entry.count, entry.count);
-    if (verdict == " OK") {
-      if (marks != all) return "an OK line without all its marks: " + line + "\n";
-      std::string expected = "file:" + entry.bytes;
-      if (entry.bytes.size() != entry.count) return "OK for a file the archive cannot hold\n";
-      files_[entry.path] = {
-          [expected](const std::string* now) { return now != nullptr && *now == expected; },
-          "the archive's bytes"};
-      return "";
-    }
-    if (verdict != "> NG" && verdict != "< NG")
-      return "a line that is neither OK nor NG: " + line + "\n";
-    failed = true;
-    const std::string bytes = entry.bytes;
-    const uint32_t count = entry.count;
-    files_[entry.path] = {[bytes, count, marks](const std::string* now) {
+    if (line.count != entry.size) return "wrong size in: " + text + "\n";
+    if (line.ok && !claimOf(line, entry.size).empty())
+      return "an OK line without all its marks: " + text + "\n";
+    const std::string bytes = entry.contents;
+    files_[entry.path] = {[bytes, line](const std::string* now) {
                             if (now == nullptr || !startsWith(*now, "file:")) return false;
-                            std::string held = now->substr(5);
-                            return held.size() <= count && startsWith(bytes, held) &&
-                                   marksFor(held.size(), count) == marks;
+                            const std::string held = now->substr(5);
+                            return startsWith(bytes, held) && claimOf(line, held.size()).empty();
                           },
-                          std::to_string(marks) + " whole pieces of the archive's bytes"};
+                          line.ok ? "the archive's bytes" : "what its marks claim"};
     return "";
   }
 
@@ -179,10 +157,9 @@ class Section {
   }
 
   std::map<std::string, Expectation>& files_;
-  std::vector<WalkEntry> entries_;
+  const std::vector<ArchiveBuilder::Entry>& entries_;
   std::vector<size_t> lineEntries_;  // the entries that print a line, by index
-  bool hasTree_ = false;
-  size_t reached_ = 0;  // the entries up to here may have been made
+  size_t reached_ = 0;               // the entries up to here may have been made
 };
 
 // Splits the output into the lines of each argument; faults when its frame is wrong.
@@ -233,7 +210,7 @@ std::string checkPromises(const RunRecord& run) {
     if (isBelowRoot(path)) files[path] = unchanged(run.before, path);
   std::vector<Section> sections;
   for (const RunRecord::Argument& argument : run.arguments)
-    sections.emplace_back(argument.archive, files);
+    sections.emplace_back(argument.entries, files);
 
   if (!run.outputComplete) {
     // Lines were lost: each new thing below the root must be one of the archives' own.
@@ -286,13 +263,8 @@ std::string completeOutput(const RunRecord& run) {
   if (run.arguments.empty() && !run.start.empty()) return output + usageLine + "\n";
   for (const RunRecord::Argument& argument : run.arguments) {
     output += argument.name + "\n";
-    std::vector<WalkEntry> entries;
-    walkArchive(argument.archive, entries);
-    for (const WalkEntry& entry : entries) {
-      if (entry.isDirectory) continue;
-      output += "Extracting " + entry.path + " (" + std::to_string(entry.count) + ") " +
-                std::string(marksFor(entry.count, entry.count), '.') + " OK\n";
-    }
+    for (const ArchiveBuilder::Entry& entry : argument.entries)
+      if (!entry.isDirectory) output += okLine(entry.path, entry.size);
   }
   return output;
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "archive_builder.h"
 #include "disk_tree.h"
 
 namespace tolvex {
@@ -13,11 +14,11 @@ struct RunRecord {
   // What the run printed first: the banner and its empty line, or nothing for a run of
   // the archive processing alone.
   std::string start;
-  // Each argument in command-line order: its name line and the archive's bytes ("" for
-  // an argument that names no file).
+  // Each argument in command-line order: its name line and the entries of its archive, as
+  // the builder that made it knows them.
   struct Argument {
     std::string name;
-    std::string archive;
+    std::vector<ArchiveBuilder::Entry> entries;
   };
   std::vector<Argument> arguments;
   // The working directory before and after the run (snapshotTree(".")).

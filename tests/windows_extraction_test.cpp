@@ -10,7 +10,8 @@ namespace tolvex {
 namespace {
 
 TEST(WindowsExtraction, FoldedNamesGiveTheOneByOneOutcome) {
-  SlowFirstFile files;
+  ScriptedFileSystem files;
+  slowFirstFile(files);
   expectFoldedNamesOneByOne(files, 10);
 }
 

@@ -22,10 +22,10 @@
 #include "archive/copy_scheduler.h"
 #include "archive/output_directory.h"
 #include "archive_builder.h"
-#include "forwarding_file_system.h"
 #include "memory_byte_source.h"
 #include "output_capture.h"
 #include "platform/platform.h"
+#include "scripted_file_system.h"
 #include "temp_dir.h"
 #include "test_files.h"
 #include "unique_fd.h"
@@ -44,26 +44,6 @@ std::string pattern(size_t length) {
 struct Result {
   std::string line;
   bool ok;
-};
-
-// The system's file system, except that closing a file named `failingClose` reports that
-// its bytes could not be kept, as a full disk or quota can on some file systems.
-class FailingCloseFiles final : public ForwardingFileSystem {
- public:
-  explicit FailingCloseFiles(std::string failingClose) : failing_(std::move(failingClose)) {}
-  FsStatus createFile(const Handle& parent, const std::string& name, Handle& file) override {
-    FsStatus status = real_.createFile(parent, name, file);
-    if (status == FsStatus::Ok && name == failing_) failingFile_ = file.value();
-    return status;
-  }
-  bool close(Handle& file) override {
-    bool failing = file.value() == failingFile_;
-    return real_.close(file) && !failing;
-  }
-
- private:
-  std::string failing_;
-  intptr_t failingFile_ = Handle::none;
 };
 
 // A fresh directory with an empty ./tolvex to extract entries into, each through the
@@ -370,8 +350,13 @@ TEST_F(ExtractFileTest, MarksCountWhatTheFileHoldsWhenItRefusesBytes) {
   }
 }
 
+// Closing the file reports that its bytes could not be kept, as a full disk or quota can on
+// some file systems.
 TEST_F(ExtractFileTest, FailedCloseFailsEntry) {
-  FailingCloseFiles files("f");
+  ScriptedFileSystem files;
+  files.script = [](const std::string& call, const std::string&) {
+    return call == "close" ? FsStatus::Failed : FsStatus::Ok;
+  };
   MemoryByteSource source(archiveFromHeader("{}", pattern(3000)));
   const uint32_t size = 3000;
   Result result = extract(source, 20, 0, size, "f", true, files);

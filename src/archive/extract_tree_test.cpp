@@ -18,12 +18,12 @@
 #include "archive/header_prefix.h"
 #include "archive_builder.h"
 #include "disk_tree.h"
-#include "forwarding_file_system.h"
 #include "json/json_parser.h"
 #include "memory_byte_source.h"
 #include "memory_extraction.h"
 #include "output_capture.h"
 #include "platform/windows_names.h"
+#include "scripted_file_system.h"
 #include "temp_dir.h"
 #include "test_files.h"
 #include "tree_values.h"
@@ -189,16 +189,11 @@ TEST_P(ExtractTreeTest, PassesOverUnsafeKeysThatMakeNothing) {
   EXPECT_EQ((TreeSnapshot{{"tolvex", "dir"}, {"tolvex/ok", "file:ab"}}), snapshotTree("."));
 }
 
-// A file system that takes names as Windows does.
-class WindowsNames final : public ForwardingFileSystem {
- public:
-  bool takesName(const std::string& name) override { return isWindowsFileName(name); }
-};
-
 // A name the file system would misread is refused before anything is made, as a file or
 // as a directory, and the walk stops there.
 TEST_P(ExtractTreeTest, RefusesNamesTheFileSystemDoesNotTake) {
-  WindowsNames windows;
+  ScriptedFileSystem windows;  // takes names as Windows does
+  windows.takes = isWindowsFileName;
   for (const std::string key : {"con.txt", "a:b", "end.", "tab\tx", "a\x80z"}) {
     for (bool asFile : {true, false}) {
       SCOPED_TRACE((asFile ? "file " : "directory ") + key);
