@@ -32,7 +32,9 @@ class Sandbox {
 
   // Writes `archive` to ./archive and extracts it with the driver's openArchive, with
   // the console captured (seen as a terminal when `asTerminal`). Returns what was printed.
-  // The output root is left as the extraction left it.
+  // The output root is left as the extraction left it. Extractions take 1, 2, 4 and 16
+  // copying threads in turn, over every sandbox of the process, so that each suite that
+  // runs archives here makes their entries with each.
   std::string extract(const std::string& archive, bool asTerminal = false);
 
   // Removes the output root and everything below it.
