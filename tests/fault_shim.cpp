@@ -14,7 +14,8 @@
 //
 // Kinds: "open" and "create" (open and openat, without and with O_CREAT), "mkdir", "read"
 // (read and pread), "write" (to anything but standard output), "write-stdout", "close",
-// "stat", "statfs", "ioctl", "remove", "rename", "seek", "limit" (getrlimit), "terminal"
+// "stat", "statfs", "ioctl", "remove", "rename", "seek", "limit" (getrlimit and
+// sched_getaffinity: the limits of the process), "terminal"
 // (isatty), "alloc" (an allocation or a mapping of 64 KiB or more), "thread" (pthread_create),
 // "tempfile" (mkstemp), "signal" (sigaction), "poll".
 
@@ -23,6 +24,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -357,6 +359,11 @@ off_t lseek64(int fd, off_t offset, int whence) {
 int getrlimit(__rlimit_resource_t resource, struct rlimit* limit) {
   static const auto next = real<int (*)(__rlimit_resource_t, struct rlimit*)>("getrlimit");
   return fails(Limit) ? -1 : next(resource, limit);
+}
+
+int sched_getaffinity(pid_t process, size_t size, cpu_set_t* set) {
+  static const auto next = real<int (*)(pid_t, size_t, cpu_set_t*)>("sched_getaffinity");
+  return fails(Limit) ? -1 : next(process, size, set);
 }
 
 int isatty(int fd) {

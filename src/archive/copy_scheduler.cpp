@@ -355,11 +355,16 @@ CopyScheduler::Entry* CopyScheduler::claim(bool& atTurn) {
 
 void CopyScheduler::run(Lock& lock, Entry& entry, bool atTurn, ByteSource& source,
                         Stretch& stretch) {
-  if (!threads_.measuring()) return runEntry(lock, entry, atTurn, source);
-  const uint64_t started = steadyNanoseconds();
-  runEntry(lock, entry, atTurn, source);
+  const bool measuring = threads_.measuring();
+  const uint64_t started = measuring ? steadyNanoseconds() : 0;
+  const bool full = runEntry(lock, entry, atTurn, source);
+  if (measuring && entry.state == Entry::State::Done)
+    work_ += 1 + entry.result.held / ByteSource::viewLimit;
+  // Going serial lets go of the mutex: an entry given way may be claimed, made and freed
+  // meanwhile, so it is not touched after.
+  if (full && mayGoSerial()) goSerial(lock);
+  if (!measuring) return;
   const uint64_t ended = steadyNanoseconds();
-  if (entry.state == Entry::State::Done) work_ += 1 + entry.result.held / ByteSource::viewLimit;
   stretch.busy += ended - started;
   if (ended - stretch.start >= stretchTime) measure(lock, stretch);
 }
@@ -381,15 +386,14 @@ void CopyScheduler::measure(Lock& lock, Stretch& stretch) {
   stretch = {now, 0, processor};
 }
 
-void CopyScheduler::runEntry(Lock& lock, Entry& entry, bool atTurn, ByteSource& source) {
+bool CopyScheduler::runEntry(Lock& lock, Entry& entry, bool atTurn, ByteSource& source) {
   entry.state = Entry::State::Running;
   entry.stop = false;
   entry.takenBackSeen = takenBack_;
+  bool full = false;
   try {
-    if (entry.kind == Entry::Kind::Directory)
-      runDirectory(lock, entry, atTurn);
-    else
-      runFile(lock, entry, atTurn, source);
+    full = entry.kind == Entry::Kind::Directory ? runDirectory(lock, entry, atTurn)
+                                                : runFile(lock, entry, atTurn, source);
   } catch (...) {
     // Whatever it made is taken back when the run winds down.
     if (!lock.owns_lock()) lock = acquire(std::move(lock));
@@ -406,6 +410,7 @@ void CopyScheduler::runEntry(Lock& lock, Entry& entry, bool atTurn, ByteSource& 
       entry.state == Entry::State::Waiting || copyWaiters_ > 0)
     changed_.notify_all();
   settle();
+  return full;
 }
 
 void CopyScheduler::resumeAhead(Entry& entry) {
@@ -414,10 +419,13 @@ void CopyScheduler::resumeAhead(Entry& entry) {
   if (run_ == Run::Paused) run_ = Run::Ahead;
 }
 
-void CopyScheduler::runDirectory(Lock& lock, Entry& entry, bool atTurn) {
+bool CopyScheduler::runDirectory(Lock& lock, Entry& entry, bool atTurn) {
   const Handle* parent = nullptr;
   FsStatus pinned = pinDirectory(lock, entry, atTurn, parent);
-  if (pinned == FsStatus::NoDescriptors && !atTurn) return giveWay(entry);
+  if (pinned == FsStatus::NoDescriptors && !atTurn) {
+    giveWay(entry);
+    return false;
+  }
   Handle handle;
   DirectoryId id;
   FsStatus opened = FsStatus::Failed;
@@ -426,10 +434,8 @@ void CopyScheduler::runDirectory(Lock& lock, Entry& entry, bool atTurn) {
     bool mayGoOn = makeDirectory(lock, entry, atTurn, *parent, handle, id, opened, full);
     cache_.unpin(*entry.parent);
     if (!mayGoOn) {
-      // Given way first: the run waits for the copies ahead to end, this one among them.
       giveWay(entry);
-      if (full && mayGoSerial()) goSerial(lock);
-      return;
+      return full;
     }
   }
   OutputDirectory& directory = *entry.directory;
@@ -444,6 +450,7 @@ void CopyScheduler::runDirectory(Lock& lock, Entry& entry, bool atTurn) {
   }
   entry.named = true;
   entry.state = Entry::State::Done;
+  return false;
 }
 
 bool CopyScheduler::makeDirectory(Lock& lock, Entry& entry, bool atTurn, const Handle& parent,
@@ -480,11 +487,14 @@ FsStatus CopyScheduler::makeAndOpen(Lock& lock, Entry& entry, const Handle& pare
   return made;
 }
 
-void CopyScheduler::runFile(Lock& lock, Entry& entry, bool atTurn, ByteSource& source) {
+bool CopyScheduler::runFile(Lock& lock, Entry& entry, bool atTurn, ByteSource& source) {
   static const Handle noDirectory;
   const Handle* directory = nullptr;
   FsStatus pinned = pinDirectory(lock, entry, atTurn, directory);
-  if (pinned == FsStatus::NoDescriptors && !atTurn) return giveWay(entry);
+  if (pinned == FsStatus::NoDescriptors && !atTurn) {
+    giveWay(entry);
+    return false;
+  }
   if (pinned != FsStatus::Ok) directory = &noDirectory;  // the file then cannot be made
   Observer observer(*this, entry);
   std::vector<Handle> retired = cache_.takeRetired();
@@ -495,8 +505,8 @@ void CopyScheduler::runFile(Lock& lock, Entry& entry, bool atTurn, ByteSource& s
   CopyResult result =
       extractFile(files_, source, dataBase_, *directory, entry.task, atTurn, observer);
   lock = acquire(std::move(lock));
-  handBack(lock, entry, result, *directory);
   if (pinned == FsStatus::Ok) cache_.unpin(*entry.parent);
+  return handBack(entry, result, *directory);
 }
 
 FsStatus CopyScheduler::pinDirectory(Lock& lock, Entry& entry, bool atTurn, const Handle*& handle) {
@@ -530,13 +540,12 @@ bool CopyScheduler::makeRoom(Lock& lock, Entry& entry) {
   return freed;
 }
 
-void CopyScheduler::handBack(Lock& lock, Entry& entry, const CopyResult& result,
-                             const Handle& directory) {
+bool CopyScheduler::handBack(Entry& entry, const CopyResult& result, const Handle& directory) {
   CopyEnd end = result.end;
   if (end == CopyEnd::Stopped && interrupted()) {
     entry.result = result;
     entry.state = Entry::State::Done;  // windDown() decides what stays
-    return;
+    return false;
   }
   // At its turn every end is final but a name taken (a file made ahead must be replaced
   // at its turn) and a stop; descriptors and room were freed for it as they would have
@@ -548,13 +557,13 @@ void CopyScheduler::handBack(Lock& lock, Entry& entry, const CopyResult& result,
     if (end == CopyEnd::NoDescriptors) entry.result.end = CopyEnd::NotCreated;
     entry.named = true;
     entry.state = Entry::State::Done;
-    return;
+    return false;
   }
   // Done again at its turn, as if this copy had never been.
   if (result.created) files_.removeFile(directory, entry.task.name);
   if (end == CopyEnd::NoDescriptors) cache_.shrink();  // for the front, and the next try
   giveWay(entry);
-  if (end == CopyEnd::NoSpace && mayGoSerial()) goSerial(lock);
+  return end == CopyEnd::NoSpace;
 }
 
 void CopyScheduler::giveWay(Entry& entry) {

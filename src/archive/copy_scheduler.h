@@ -181,10 +181,12 @@ class CopyScheduler {
   // which kind.
   Entry* claim(bool& atTurn);
   // Runs a claimed entry with `source` and hands it back; measures the thread's work in
-  // `stretch` while the number of threads may change.
+  // `stretch` while the number of threads may change. When a copy ahead found the file
+  // system full (runEntry, runDirectory, runFile and handBack say so), the run goes serial
+  // once the entry, given way, is left alone: going serial lets go of the mutex.
   void run(Lock& lock, Entry& entry, bool atTurn, ByteSource& source, Stretch& stretch);
-  void runEntry(Lock& lock, Entry& entry, bool atTurn, ByteSource& source);
-  void runDirectory(Lock& lock, Entry& entry, bool atTurn);
+  bool runEntry(Lock& lock, Entry& entry, bool atTurn, ByteSource& source);
+  bool runDirectory(Lock& lock, Entry& entry, bool atTurn);
   // Makes and opens a directory entry's directory in `parent` (pinned); at its turn tries
   // once more when descriptors could be freed or room made. False when, ahead of its turn,
   // it must give way, `full` telling whether the file system was full; else `opened` tells
@@ -194,9 +196,9 @@ class CopyScheduler {
   // One try of it, with the mutex let go; what making the directory returned.
   FsStatus makeAndOpen(Lock& lock, Entry& entry, const Handle& parent, Handle& handle,
                        DirectoryId& id, FsStatus& opened);
-  void runFile(Lock& lock, Entry& entry, bool atTurn, ByteSource& source);
+  bool runFile(Lock& lock, Entry& entry, bool atTurn, ByteSource& source);
   // Hands a copy back: done, or to be done again at its turn.
-  void handBack(Lock& lock, Entry& entry, const CopyResult& result, const Handle& directory);
+  bool handBack(Entry& entry, const CopyResult& result, const Handle& directory);
   // Sends an entry that could not go on ahead of its turn back to wait for it, as if it
   // had never started (what it made stays, to be taken back or found at its turn).
   void giveWay(Entry& entry);
