@@ -4,7 +4,7 @@
 
 On a terminal tolvex also shows the marks of the file being copied as it goes and shows
 control characters as "?"; both ways gather what is printed for up to a tenth of a
-second and copy on two threads, so a terminal should cost little: the goal is at most 1.15
+second and copy on the same threads, so a terminal should cost little: the goal is at most 1.15
 times the time to /dev/null on the small corpus.
 
 The terminal is a pseudo-terminal whose other side a thread of this script reads as fast
