@@ -181,10 +181,10 @@ class CopyScheduler::LineFacts {
 
 namespace {
 
-CopyThreads threadsFor(const ArchiveContext& context) {
+CopyThreads threadsFor(const ArchiveContext& context, size_t fileLimit) {
   if (!context.copySources) return CopyThreads::fixed(1);
   if (context.copyThreads > 0) return CopyThreads::fixed(context.copyThreads);
-  return CopyThreads(usableProcessors(), openFileLimit(), openDirectoryBudget());
+  return CopyThreads(usableProcessors(), fileLimit);
 }
 
 }  // namespace
@@ -196,8 +196,9 @@ CopyScheduler::CopyScheduler(FileSystem& files, const ArchiveContext& context,
       copySources_(context.copySources),
       dataBase_(context.dataBase),
       processors_(usableProcessors()),
-      cache_(files, openDirectoryBudget(), root),
-      threads_(threadsFor(context)) {
+      fileLimit_(openFileLimit()),
+      cache_(files, directoryBudget(fileLimit_), root),
+      threads_(threadsFor(context, fileLimit_)) {
   mayFold_ = root->state == OutputDirectory::State::Open && root->mayFold;
   Lock lock(mutex_);
   startThreads();

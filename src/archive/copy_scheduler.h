@@ -250,6 +250,7 @@ class CopyScheduler {
   CopySources* copySources_;  // each of its sources read by one other thread alone
   const uint32_t dataBase_;
   const size_t processors_;
+  const size_t fileLimit_;  // open files (openFileLimit)
 
   // The walking thread's own, outside the mutex: entries not yet delivered, in walk order,
   // and its measure of its work.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "archive/output_directory.h"
+
 namespace tolvex {
 namespace {
 
@@ -17,13 +19,12 @@ constexpr uint64_t decisionBusy = 20 * 1000 * 1000;
 
 }  // namespace
 
-CopyThreads::CopyThreads(size_t processors, size_t fileLimit, size_t directoryBudget) {
+CopyThreads::CopyThreads(size_t processors, size_t fileLimit) {
   most_ = maxThreads;
   if (fileLimit > 0) {
     // Each copy: its file, and its directory when the cache has closed that.
-    size_t spare = fileLimit > fixedDescriptors + directoryBudget
-                       ? fileLimit - fixedDescriptors - directoryBudget
-                       : 0;
+    const size_t held = fixedDescriptors + directoryBudget(fileLimit);
+    size_t spare = fileLimit > held ? fileLimit - held : 0;
     most_ = std::clamp<size_t>(spare / 2, 1, maxThreads);
   }
   count_ = std::min(std::max<size_t>(processors, 1), most_);

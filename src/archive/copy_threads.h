@@ -27,8 +27,9 @@ class CopyThreads {
   static constexpr size_t maxThreads = 16;
 
   // Chooses for itself, for `processors` (at least 1) under a limit of `fileLimit` open
-  // files (0: none), of which the output directories may hold `directoryBudget`.
-  CopyThreads(size_t processors, size_t fileLimit, size_t directoryBudget);
+  // files (0: none), of which the output directories may hold their budget
+  // (directoryBudget).
+  CopyThreads(size_t processors, size_t fileLimit);
   // Exactly `threads` (1 to maxThreads), whatever is measured: for tests and benchmarks.
   static CopyThreads fixed(size_t threads);
 

@@ -7,34 +7,34 @@
 namespace tolvex {
 namespace {
 
-// Processors and limits in, threads out; then what the threads report, decision by
+// Processors and the open-file limit in, threads out; then what the threads report, decision by
 // decision: busy and used time (ms) and the work done in it, the time it took (ms), and
 // the count after it.
 struct Case {
   const char* what;
-  size_t processors, fileLimit, directoryBudget, count;
+  size_t processors, fileLimit, count;
   std::vector<std::vector<uint64_t>> reports;
 };
 
 TEST(CopyThreads, AsManyAsTheProcessorsAndMoreWhileCopiesWaitAndMoreCopiesPay) {
   // clang-format off
   const Case cases[] = {
-      {"copies busy with the processors", 2, 1024, 64, 2, {{40, 38, 1000, 50, 2}}},
-      {"waiting, each doubling paying", 2, 1024, 64, 2,
+      {"copies busy with the processors", 2, 1024, 2, {{40, 38, 1000, 50, 2}}},
+      {"waiting, each doubling paying", 2, 1024, 2,
        {{40, 4, 1000, 50, 4}, {80, 8, 2000, 50, 8}, {160, 16, 3000, 50, 16}, {9, 0, 1, 50, 16}}},
-      {"a doubling that does not pay is taken back for good", 2, 1024, 64, 2,
+      {"a doubling that does not pay is taken back for good", 2, 1024, 2,
        {{40, 4, 1000, 50, 4}, {80, 8, 1200, 50, 2}, {40, 4, 1000, 50, 2}}},
-      {"no decision on a short measure", 2, 1024, 64, 2, {{40, 4, 10, 20, 2}, {9, 0, 0, 30, 4}}},
-      {"half of one processor is busy enough", 1, 0, 64, 1, {{40, 20, 100, 50, 1}}},
-      {"the smallest limit: one at a time", 2, 6, 2, 1, {{40, 0, 100, 50, 1}}},
-      {"(32 - 4 - 8) / 2 files for copies", 8, 32, 8, 8, {{40, 0, 100, 50, 10}}},
-      {"never more than 16", 64, 0, 64, 16, {{40, 0, 100, 50, 16}}},
+      {"no decision on a short measure", 2, 1024, 2, {{40, 4, 10, 20, 2}, {9, 0, 0, 30, 4}}},
+      {"half of one processor is busy enough", 1, 0, 1, {{40, 20, 100, 50, 1}}},
+      {"the smallest limit: one at a time", 2, 6, 1, {{40, 0, 100, 50, 1}}},
+      {"(32 - 4 - 8) / 2 files for copies", 8, 32, 8, {{40, 0, 100, 50, 10}}},
+      {"never more than 16", 64, 0, 16, {{40, 0, 100, 50, 16}}},
   };
   // clang-format on
   const uint64_t ms = 1000 * 1000;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    CopyThreads threads(c.processors, c.fileLimit, c.directoryBudget);
+    CopyThreads threads(c.processors, c.fileLimit);
     EXPECT_EQ(c.count, threads.count());
     uint64_t now = 1, work = 0;
     threads.observe(0, 0, work, now);  // the first report starts the measure

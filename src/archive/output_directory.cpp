@@ -16,6 +16,10 @@ OutputDirectory::OutputDirectory(std::shared_ptr<OutputDirectory> parentDirector
                                  std::string directoryName)
     : parent(std::move(parentDirectory)), name(std::move(directoryName)) {}
 
+size_t directoryBudget(size_t fileLimit) {
+  return fileLimit == 0 ? 64 : std::clamp<size_t>(fileLimit / 4, 2, 64);
+}
+
 DirectoryCache::DirectoryCache(FileSystem& files, size_t budget,
                                const std::shared_ptr<OutputDirectory>& root)
     : files_(files), budget_(std::max<size_t>(budget, 2)) {

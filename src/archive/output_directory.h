@@ -49,6 +49,11 @@ class OutputDirectory {
   uint64_t lastUse_ = 0;  // for closing the least recently used first
 };
 
+// How many output directories an extraction may keep open at once under a limit of
+// `fileLimit` open files (0: none): a quarter of the limit, between 2 and 64 (8 under a limit
+// of 32), so that the rest stays free for the files themselves.
+size_t directoryBudget(size_t fileLimit);
+
 // Keeps the handles of the open output directories within a budget of descriptors, so
 // that no tree, however deep or wide, needs more of them than a low limit allows. A
 // directory whose handle was closed is opened again from its nearest open ancestor, one

@@ -124,10 +124,6 @@ class FileSystem {
 // The running system's file system.
 FileSystem& nativeFileSystem();
 
-// How many output directories an extraction may keep open at once: a share of the
-// process's limit on open files, so that the rest stays free for the files themselves.
-size_t openDirectoryBudget();
-
 // The command line: the arguments after the program's name, as byte strings. Where the
 // system's command line is not bytes (Windows), they are its text in UTF-8; `count` and
 // `arguments` are then not used.

@@ -276,14 +276,6 @@ FileSystem& nativeFileSystem() {
   return fileSystem;
 }
 
-size_t openDirectoryBudget() {
-  struct rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 64;
-  // A quarter of the limit, between 2 and 64: 8 under a limit of 32.
-  rlim_t share = limit.rlim_cur / 4;
-  return share < 2 ? 2 : share > 64 ? 64 : static_cast<size_t>(share);
-}
-
 size_t openFileLimit() {
   struct rlimit limit;
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 0;

@@ -508,11 +508,6 @@ FileSystem& nativeFileSystem() {
   return fileSystem;
 }
 
-size_t openDirectoryBudget() {
-  // Handles are not counted against a small limit on Windows.
-  return 64;
-}
-
 size_t openFileLimit() {
   return 0;  // handles are not counted against a small limit
 }
