@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 
@@ -52,31 +51,6 @@ class FaultyByteSource final : public ByteSource {
  private:
   ByteSource& next_;
   FaultCounter& counter_;
-};
-
-// The sources of the other copying threads over the archive `file`, failing as counted.
-class FaultySources final : public CopySources {
- public:
-  FaultySources(const Handle& file, FaultCounter& counter) : file_(file), counter_(counter) {}
-
-  ByteSource* source(size_t index) override {
-    if (index < 1 || index > most) return nullptr;
-    Made& made = made_[index - 1];
-    if (!made.faulty) {
-      made.file = std::make_unique<FileByteSource>(file_);
-      made.faulty = std::make_unique<FaultyByteSource>(*made.file, counter_);
-    }
-    return made.faulty.get();
-  }
-
- private:
-  struct Made {
-    std::unique_ptr<FileByteSource> file;
-    std::unique_ptr<FaultyByteSource> faulty;
-  };
-  const Handle& file_;
-  FaultCounter& counter_;
-  Made made_[most];
 };
 
 }  // namespace tolvex

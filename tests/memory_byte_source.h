@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "archive/byte_source.h"
@@ -61,29 +60,6 @@ class MemoryByteSource final : public ByteSource {
  private:
   std::string bytes_;
   uint64_t position_ = 0;
-};
-
-// The sources of the other copying threads, over the same bytes, each failing from
-// `failFrom`.
-class MemorySources final : public CopySources {
- public:
-  explicit MemorySources(std::string bytes, uint64_t failFrom = UINT64_MAX)
-      : bytes_(std::move(bytes)), failFrom_(failFrom) {}
-
-  ByteSource* source(size_t index) override {
-    if (index < 1 || index > most) return nullptr;
-    auto& made = sources_[index - 1];
-    if (!made) {
-      made = std::make_unique<MemoryByteSource>(bytes_);
-      made->failFrom = failFrom_;
-    }
-    return made.get();
-  }
-
- private:
-  const std::string bytes_;
-  const uint64_t failFrom_;
-  std::unique_ptr<MemoryByteSource> sources_[most];
 };
 
 }  // namespace tolvex

@@ -26,7 +26,7 @@ struct Extraction {
 inline Extraction extractInMemory(const std::string& archive, const JsonValue& files,
                                   size_t threads, FileSystem& fileSystem, OutputCapture& output) {
   MemoryByteSource source(archive);
-  MemorySources copySources(archive);
+  MadeSources copySources([&archive] { return std::make_unique<MemoryByteSource>(archive); });
   ArchiveContext context{source, 0, &copySources, threads};
   JsonDocument header;
   EXPECT_TRUE(readHeader(context, header));

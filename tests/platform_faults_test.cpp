@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,11 @@ void runScenario(const FaultScenario& scenario, int threads, FaultRun& run) {
       Handle archive = openForReading(name);
       FileByteSource source(archive);
       FaultyByteSource faultySource(source, run.counter);
-      FaultySources copySources(archive, run.counter);
+      std::vector<std::unique_ptr<FileByteSource>> sources;  // read by the copying threads
+      MadeSources copySources([&] {
+        sources.push_back(std::make_unique<FileByteSource>(archive));
+        return std::make_unique<FaultyByteSource>(*sources.back(), run.counter);
+      });
       processArchive(faultySource, &copySources, files, threads);
     }
     record.output = output.text();

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <new>
+#include <utility>
 
 namespace tolvex {
 
@@ -105,23 +105,23 @@ class CopySources {
   ~CopySources() = default;
 };
 
-// CopySources of the kind `Source`, each made from the same `origin` (borrowed: a file, the
-// bytes of an archive in memory).
-template <typename Source, typename Origin>
-class SourcesOver final : public CopySources {
+// CopySources each made by `make`, which gives a new source over the archive as a
+// std::unique_ptr (null when it cannot be made).
+template <typename Make>
+class MadeSources final : public CopySources {
  public:
-  explicit SourcesOver(const Origin& origin) : origin_(origin) {}
+  explicit MadeSources(Make make) : make_(std::move(make)) {}
 
   ByteSource* source(size_t index) override {
     if (index < 1 || index > most) return nullptr;
-    std::unique_ptr<Source>& made = sources_[index - 1];
-    if (!made) made.reset(new (std::nothrow) Source(origin_));
+    auto& made = sources_[index - 1];
+    if (!made) made = make_();
     return made.get();
   }
 
  private:
-  const Origin& origin_;
-  std::array<std::unique_ptr<Source>, most> sources_;
+  Make make_;
+  std::array<decltype(std::declval<Make&>()()), most> sources_;
 };
 
 }  // namespace tolvex

@@ -342,7 +342,11 @@ TEST(ExtractTreeAhead, MatchesOneByOneCopyingAtRefusedNamesAndReadErrors) {
     for (size_t i = 0; i < std::size(threadCounts); ++i) {
       TempDir dir;
       MemoryByteSource source(archive);
-      MemorySources copySources(archive, failFrom);
+      MadeSources copySources([&archive, failFrom] {
+        auto made = std::make_unique<MemoryByteSource>(archive);
+        made->failFrom = failFrom;
+        return made;
+      });
       source.failFrom = failFrom;
       ArchiveContext context{source, 0, &copySources, threadCounts[i]};
       JsonDocument header;

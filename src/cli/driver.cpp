@@ -1,5 +1,6 @@
 #include "cli/driver.h"
 
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -60,7 +61,8 @@ void openArchive(const std::string& path, size_t copyThreads) {
   // Each source reads the file at a position of its own: one for the walking thread, and
   // one for each other thread that copies files ahead of the walk.
   FileByteSource source(file);
-  SourcesOver<FileByteSource, Handle> copySources(file);
+  MadeSources copySources(
+      [&file] { return std::unique_ptr<FileByteSource>(new (std::nothrow) FileByteSource(file)); });
   processArchive(source, &copySources, nativeFileSystem(), copyThreads);
 }
 
