@@ -32,8 +32,8 @@ constexpr auto pollTime = std::chrono::milliseconds(50);
 // How long a thread spins for the mutex before it sleeps on it (see acquire).
 constexpr auto spinTime = std::chrono::microseconds(100);
 
-// How often a thread reports its work while the number of threads may grow: each report
-// asks the system for the thread's processor time.
+// How often a thread reports its work while the number of threads may change: each report
+// asks the system for the thread's scheduling times.
 constexpr uint64_t stretchTime = 10 * 1000 * 1000;
 
 uint64_t steadyNanoseconds() {
@@ -181,10 +181,10 @@ class CopyScheduler::LineFacts {
 
 namespace {
 
-CopyThreads threadsFor(const ArchiveContext& context, size_t fileLimit) {
+CopyThreads threadsFor(const ArchiveContext& context, size_t processors, size_t fileLimit) {
   if (!context.copySources) return CopyThreads::fixed(1);
   if (context.copyThreads > 0) return CopyThreads::fixed(context.copyThreads);
-  return CopyThreads(usableProcessors(), fileLimit);
+  return CopyThreads(processors, fileLimit);
 }
 
 }  // namespace
@@ -198,7 +198,7 @@ CopyScheduler::CopyScheduler(FileSystem& files, const ArchiveContext& context,
       processors_(usableProcessors()),
       fileLimit_(openFileLimit()),
       cache_(files, directoryBudget(fileLimit_), root),
-      threads_(threadsFor(context, fileLimit_)) {
+      threads_(threadsFor(context, processors_, fileLimit_)) {
   mayFold_ = root->state == OutputDirectory::State::Open && root->mayFold;
   Lock lock(mutex_);
   startThreads();
