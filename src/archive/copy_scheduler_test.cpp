@@ -345,7 +345,11 @@ TEST_P(CopiesAhead, ADeepFileGetsTheDescriptorsFreedForItAtItsTurn) {
     ThreeMoreFiles limit;
     run = extract(builder, threads(), files, output);  // the tree read under the limit is cut short
   }
-  EXPECT_TRUE(files.ranShort());
+  // The script forces the shortage with two threads; with more, a third may take the
+  // freed descriptors first and "x" be made without running short.
+  if (threads() == 2) {
+    EXPECT_TRUE(files.ranShort());
+  }
   EXPECT_EQ(expected, run.output);
   EXPECT_EQ("file:deep", snapshotTree("tolvex")[deep + "x"]);
 }
