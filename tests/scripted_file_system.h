@@ -54,6 +54,11 @@ class ScriptedFileSystem final : public FileSystem {
     return created_;
   }
   bool ranShort() const { return ranShort_; }
+  // Whether every byte of room is taken.
+  bool full() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return used_ >= room;
+  }
 
   // Waits until `condition` holds, at most two seconds; false when it never did.
   static bool waitFor(const std::function<bool()>& condition) {

@@ -560,8 +560,9 @@ bool CopyScheduler::handBack(Entry& entry, const CopyResult& result, const Handl
     entry.state = Entry::State::Done;
     return false;
   }
-  // Done again at its turn, as if this copy had never been.
-  if (result.created) files_.removeFile(directory, entry.task.name);
+  // Done again at its turn, as if this copy had never been. What it held is room made for
+  // a front that ran out while this copy was still running.
+  if (result.created && files_.removeFile(directory, entry.task.name)) ++takenBack_;
   if (end == CopyEnd::NoDescriptors) cache_.shrink();  // for the front, and the next try
   giveWay(entry);
   return end == CopyEnd::NoSpace;

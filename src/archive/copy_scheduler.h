@@ -282,7 +282,7 @@ class CopyScheduler {
   std::vector<std::thread> workers_;  // threads 1 and up: started, and joined by the walking one
   bool mayFold_ = false;              // a directory opened so far may fold names
   unsigned copyWaiters_ = 0;          // threads waiting for copies to end (waitForCopies)
-  uint64_t takenBack_ = 0;            // how many entries that had made something were taken back
+  uint64_t takenBack_ = 0;            // how often something made ahead was removed (room made)
   uint64_t work_ = 0;                 // entries made, and pieces copied, while measuring
   bool noMemory_ = false;             // another thread ran out of memory: the walking one raises it
   bool closing_ = false;              // the other threads are to end

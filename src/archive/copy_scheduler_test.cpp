@@ -158,6 +158,21 @@ TEST_P(SchedulerTest, FullFileSystemFailsTheFileThatWouldHaveFailedOneByOne) {
       return FsStatus::Ok;
     };
   };
+  // The second file's copy ahead holds room when the first runs out, and then fails too,
+  // ahead of its turn: removing it is room made for the first.
+  ArchiveBuilder twoLarge;
+  twoLarge.addFile("a", first);
+  twoLarge.addFile("b", std::string(first.size(), 's'));
+  const auto secondFailsAhead = [](ScriptedFileSystem& files, int) {
+    files.folding = Folding::Never;
+    files.script = [&files](const std::string& call, const std::string& name) {
+      if (call == "write" && name == "a" && files.calls("write", "a") == 1)
+        ScriptedFileSystem::waitFor([&files] { return files.calls("write", "b") == 2; });
+      if (call == "write" && name == "b" && files.calls("write", "b") == 2)
+        ScriptedFileSystem::waitFor([&files] { return files.full(); });
+      return FsStatus::Ok;
+    };
+  };
   struct Case {
     const char* name;
     const ArchiveBuilder& builder;
@@ -168,6 +183,7 @@ TEST_P(SchedulerTest, FullFileSystemFailsTheFileThatWouldHaveFailedOneByOne) {
   const Case cases[] = {
       {"many files", many, slowContents.size() + 250000, slowAndFolding, repeats},
       {"the second file copied ahead", two, 320000, secondAhead, 3},
+      {"the second file failing ahead", twoLarge, 320000, secondFailsAhead, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
