@@ -33,7 +33,7 @@ CopyThreads::CopyThreads(size_t processors, size_t fileLimit) {
 CopyThreads CopyThreads::fixed(size_t threads) {
   CopyThreads plan;
   plan.count_ = plan.most_ = std::clamp<size_t>(threads, 1, maxThreads);
-  plan.settled_ = true;
+  plan.fixed_ = true;
   return plan;
 }
 
@@ -57,10 +57,11 @@ bool CopyThreads::observe(uint64_t busy, uint64_t used, uint64_t work, uint64_t 
   const size_t counted = count_;
   if (trial_ && rate * 4 < rateBefore_ * 5) {
     count_ = before_;
-    settled_ = true;
+    pausedUntil_ = now + pause_;
+    pause_ *= 2;
   }
   trial_ = false;
-  if (!settled_ && waiting && count_ < most_) {
+  if (now >= pausedUntil_ && waiting && count_ < most_) {
     before_ = count_;
     rateBefore_ = rate;
     count_ = std::min(count_ * 2, most_);

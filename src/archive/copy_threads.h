@@ -17,8 +17,10 @@ namespace tolvex {
 //   only for a processor: while that is less than half of their busy time, the count
 //   doubles on trial. A trial that does not make the work done in a while grow by a
 //   quarter (a file system whose own daemon needs the processors, as FUSE's does) is
-//   taken back, and the count stays where it was from then on. So it does once copies
-//   keep the processors busy, or other programs do.
+//   taken back, and the count stays where it was for a second, then two, four, and so on
+//   after each trial that fails again: trials cost ever less of the run, and a file system
+//   that slows down later is still seen. The count stays too while copies keep the
+//   processors busy, or other programs do.
 // - Fewer when the limit of open files is short: each copy holds its file and its
 //   directory open, beside the directories the walk keeps open.
 // Not thread-safe: its owner serialises the calls.
@@ -36,7 +38,7 @@ class CopyThreads {
   // How many threads may make entries now.
   size_t count() const { return count_; }
   // Whether the count may still change, so that measuring is worth it.
-  bool measuring() const { return trial_ || (!settled_ && count_ < most_); }
+  bool measuring() const { return trial_ || (!fixed_ && count_ < most_); }
 
   // What a thread measured over a stretch of its work: `busy` nanoseconds of wall time
   // spent making entries, of which it ran or was ready to run for `used` nanoseconds; and,
@@ -49,10 +51,12 @@ class CopyThreads {
 
   size_t count_ = 1;
   size_t most_ = 1;
-  bool settled_ = false;   // a trial did not pay: the count stays
-  bool trial_ = false;     // the count was doubled at the last decision
-  size_t before_ = 1;      // the count before the trial
-  double rateBefore_ = 0;  // the work done per nanosecond before the trial
+  bool fixed_ = false;
+  bool trial_ = false;                             // the count was doubled at the last decision
+  uint64_t pausedUntil_ = 0;                       // no trial before then, since one did not pay
+  uint64_t pause_ = uint64_t{1000} * 1000 * 1000;  // how long the next trial that fails pauses
+  size_t before_ = 1;                              // the count before the trial
+  double rateBefore_ = 0;                          // the work done per nanosecond before the trial
   // Since the last decision.
   uint64_t busy_ = 0;  // summed over the threads
   uint64_t used_ = 0;
