@@ -361,8 +361,8 @@ TEST_P(CopiesAhead, ADeepFileGetsTheDescriptorsFreedForItAtItsTurn) {
     ThreeMoreFiles limit;
     run = extract(builder, threads(), files, output);  // the tree read under the limit is cut short
   }
-  // The script forces the shortage with two threads; with more, a third may take the
-  // freed descriptors first and "x" be made without running short.
+  // The script forces the shortage with two threads; with more, the other threads' copies
+  // change when descriptors are freed, and "x" may find them without running short.
   if (threads() == 2) {
     EXPECT_TRUE(files.ranShort());
   }
