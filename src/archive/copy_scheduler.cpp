@@ -159,7 +159,7 @@ class CopyScheduler::Observer final : public CopyObserver {
 // What the claim rule reads of the line.
 class CopyScheduler::LineFacts {
  public:
-  explicit LineFacts(const FixedQueue<Entry, 256>& line) : line_(line) {}
+  explicit LineFacts(const Entries& line) : line_(line) {}
   size_t size() const { return line_.size(); }
   ClaimFacts operator[](size_t index) const {
     const Entry& entry = *line_[index];
@@ -176,7 +176,7 @@ class CopyScheduler::LineFacts {
   }
 
  private:
-  const FixedQueue<Entry, 256>& line_;
+  const Entries& line_;
 };
 
 namespace {

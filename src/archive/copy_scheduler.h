@@ -147,6 +147,9 @@ class CopyScheduler {
     uint64_t processor = 0;
   };
   using Lock = std::unique_lock<std::mutex>;
+  // Room for the line's window and a batch being delivered, and so for every entry printed
+  // and not yet freed.
+  using Entries = FixedQueue<Entry, 256>;
 
   enum class Run { Ahead, Paused, Undoing, Serial, Failed, Halted };  // see above
 
@@ -255,7 +258,7 @@ class CopyScheduler {
   // The walking thread's own, outside the mutex: entries not yet delivered, in walk order,
   // and its measure of its work.
   std::vector<std::unique_ptr<Entry>> incoming_;
-  FixedQueue<Entry, 256> freeing_;  // printed entries taken out of printed_ to be freed
+  Entries freeing_;  // printed entries taken out of printed_ to be freed
   Stretch walkerStretch_;
 
   // Whether a thread that finds the mutex taken spins for it a while: while no more
@@ -274,9 +277,9 @@ class CopyScheduler {
   std::condition_variable parked_;   // the number of threads changed, or the run closes
   DirectoryCache cache_;
   // Not yet printed, in walk order: at most a window of them, and a batch being delivered.
-  FixedQueue<Entry, 256> line_;
+  Entries line_;
   // Printed, to be freed by the walking thread, which made them (see retire).
-  FixedQueue<Entry, 256> printed_;
+  Entries printed_;
   Run run_ = Run::Ahead;
   CopyThreads threads_;
   std::vector<std::thread> workers_;  // threads 1 and up: started, and joined by the walking one

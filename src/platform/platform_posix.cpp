@@ -305,16 +305,13 @@ bool threadTimes(uint64_t& running, uint64_t& ready) {
     char text[128];
     ssize_t length = read(file, text, sizeof text - 1);
     close(file);
-    unsigned long long onProcessor = 0;
-    unsigned long long queued = 0;
     if (length > 0) {
       text[length] = '\0';
       char* end = nullptr;
-      onProcessor = strtoull(text, &end, 10);
+      const unsigned long long onProcessor = strtoull(text, &end, 10);
       if (end != text) {
-        queued = strtoull(end, nullptr, 10);
         running = onProcessor;
-        ready = queued;
+        ready = strtoull(end, nullptr, 10);
         return true;
       }
     }
